@@ -33,8 +33,9 @@ convert)
   printf "$(printf '\\%03o' {0..255})" > all; : > empty
   for n in 1 131071 131072 131073 393221; do      # around the buffer size
     head -c $n /dev/urandom | tr '\000-\077' '[' > r$n
+    head -c $n /dev/zero | tr '\000' '[' > b$n      # a bracket at every offset
   done
-  for f in all empty r*; do
+  for f in all empty r* b*; do
     printf 'old longer content %0300d' 0 > out
     ck "convert $f" "0|" "$(run -i $f -o out)"; sameconv out $f
   done
