@@ -4,6 +4,7 @@
 // prints one line on standard output and ends with status 1.
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -35,10 +36,42 @@ const char *retn_ofilenm(int argc, char **argv)
     return retn_optval(argc, argv, "-o");
 }
 
-// printf must never see a null pointer for %s.
-static const char *shw_nm(const char *nm)
+// Control bytes are shown as a backslash and three octal digits, so that a
+// message stays one line and sends no control sequence to a terminal; every
+// other byte of a name is printed as given.
+static void put_nm(const char *nm)
 {
-    return nm != nullptr ? nm : "(null)";
+    static const char ctl[] = "\001\002\003\004\005\006\007\010\011\012\013\014\015\016\017\020"
+                              "\021\022\023\024\025\026\027\030\031\032\033\034\035\036\037\177";
+    if (nm == nullptr) {
+        fputs("(null)", stdout);
+        return;
+    }
+    while (*nm != '\0') {
+        size_t n = strcspn(nm, ctl);
+        fwrite(nm, 1, n, stdout);
+        nm += n;
+        if (*nm != '\0')
+            printf("\\%03o", static_cast<unsigned char>(*nm++));
+    }
+}
+
+// Prints FMT with its %s replaced by the names in turn.  Standard output may
+// be the output or the input itself (-o /dev/stdout > f, or 1<>f), at an
+// offset that our own writes never moved: the line goes at the file's end,
+// never over the data.
+static void put_msg(const char *fmt, const char *nm1, const char *nm2)
+{
+    struct stat st;
+    if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+        (void)lseek(STDOUT_FILENO, 0, SEEK_END);
+    const char *nm[] = {nm1, nm2};
+    size_t k = 0;
+    for (const char *p; k < 2 && (p = strstr(fmt, "%s")) != nullptr; fmt = p + 2) {
+        fwrite(fmt, 1, static_cast<size_t>(p - fmt), stdout);
+        put_nm(nm[k++]);
+    }
+    fputs(fmt, stdout);
 }
 
 // A directory opens but cannot be read; refuse it here, before the output
@@ -57,19 +90,41 @@ static int open_ifile(const char *nm, struct stat *ist)
     return fd;
 }
 
-// Opened read-write like fopen's "w+", so an output the user may write but
-// not read is refused untouched.  It is emptied only after it is known not
-// to be the input itself, whatever name or link leads to it.
+// A regular file is opened read-write like fopen's "w+", so that one the
+// user may write but not read is refused untouched, and it is emptied only
+// once it is known not to be the input, whatever name or link leads to it.
+// Anything else (a FIFO, a pipe or terminal behind /dev/stdout, a device) is
+// opened for writing only and left as it is: holding a read end of our own
+// output would keep a FIFO from waiting for its reader and would hide a
+// pipe's reader leaving.
 static int open_ofile(const char *nm, const struct stat *ist)
 {
     if (nm == nullptr)
         return -1;
-    int fd = open(nm, O_RDWR | O_CREAT | O_NOCTTY, 0666);
+    struct stat ost;
+    int fl;
+    if (stat(nm, &ost) == 0) {
+        fl = S_ISREG(ost.st_mode) ? O_RDWR : O_WRONLY;
+    } else if (errno != ENOENT) {
+        return -1;
+    } else {
+        // A file made here is new, so it is not the input and needs no
+        // stamp: nothing is left that could fail and leave it behind.
+        int fd = open(nm, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+        // A dangling symbolic link, whose target this creates, or a file
+        // that appeared meanwhile: treated as one that existed.
+        fl = O_RDWR | O_CREAT;
+    }
+    int fd = open(nm, fl | O_NOCTTY, 0666);
     if (fd < 0)
         return -1;
-    struct stat ost;
-    bool ok = fstat(fd, &ost) == 0;
-    if (ok && S_ISREG(ost.st_mode)) {
+    bool reg = (fl & O_ACCMODE) == O_RDWR;
+    // The type is checked again on what was opened, in case the name
+    // changed hands since the stat.
+    bool ok = fstat(fd, &ost) == 0 && S_ISREG(ost.st_mode) == reg;
+    if (ok && reg) {
         bool same = S_ISREG(ist->st_mode) && ost.st_dev == ist->st_dev &&
                     ost.st_ino == ist->st_ino;
         // An empty file is only stamped, as truncation would: truncating
@@ -140,6 +195,9 @@ int main(int argc, char **argv)
         printf("pram argc:%d\n", argc);
         return 1;
     }
+    // Past a file-size limit a write then fails with EFBIG and is reported,
+    // instead of the process being killed without a word.
+    signal(SIGXFSZ, SIG_IGN);
     const char *inm = retn_ifilenm(argc, argv);
     const char *onm = retn_ofilenm(argc, argv);
 
@@ -149,7 +207,7 @@ int main(int argc, char **argv)
     int ifd = open_ifile(inm, &ist);
     int ofd = ifd < 0 ? -1 : open_ofile(onm, &ist);
     if (ofd < 0) {
-        printf("open fail:%s:%s\n", shw_nm(inm), shw_nm(onm));
+        put_msg("open fail:%s:%s\n", inm, onm);
         return 1;
     }
 
@@ -162,8 +220,8 @@ int main(int argc, char **argv)
         res = cpy_wfail;
 
     if (res == cpy_rfail)
-        printf("read fail:%s\n", inm);
+        put_msg("read fail:%s\n", inm, nullptr);
     else if (res == cpy_wfail)
-        printf("write fail:%s\n", onm);
+        put_msg("write fail:%s\n", onm, nullptr);
     return res == cpy_ok ? 0 : 1;
 }
