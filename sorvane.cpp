@@ -97,10 +97,11 @@ static int open_ifile(const char *nm, struct stat *ist)
 // opened for writing only and left as it is: holding a read end of our own
 // output would keep a FIFO from waiting for its reader and would hide a
 // pipe's reader leaving.
-static int open_ofile(const char *nm, const struct stat *ist)
+static int open_ofile(const char *nm, const struct stat *ist, bool *oreg)
 {
     if (nm == nullptr)
         return -1;
+    *oreg = true;
     struct stat ost;
     int fl;
     if (stat(nm, &ost) == 0) {
@@ -120,7 +121,7 @@ static int open_ofile(const char *nm, const struct stat *ist)
     int fd = open(nm, fl | O_NOCTTY, 0666);
     if (fd < 0)
         return -1;
-    bool reg = (fl & O_ACCMODE) == O_RDWR;
+    bool reg = *oreg = (fl & O_ACCMODE) == O_RDWR;
     // The type is checked again on what was opened, in case the name
     // changed hands since the stat.
     bool ok = fstat(fd, &ost) == 0 && S_ISREG(ost.st_mode) == reg;
@@ -170,6 +171,18 @@ static bool writ_all(int fd, const unsigned char *p, size_t n)
     return true;
 }
 
+// Reserving the output's blocks before writing spares the file system
+// growing it block by block, which costs more than the copy itself on ext4.
+// FALLOC_FL_KEEP_SIZE keeps the reservation out of the size, so a partial
+// output is never padded.  A file that one write fills gains nothing.  A
+// file system that cannot reserve, or has no room, is left to the writes
+// to report on.
+static bool rsv_ofile(int ofd, const struct stat *ist)
+{
+    return S_ISREG(ist->st_mode) && ist->st_size > bufsz &&
+           fallocate(ofd, FALLOC_FL_KEEP_SIZE, 0, ist->st_size) == 0;
+}
+
 enum cpy_res { cpy_ok, cpy_rfail, cpy_wfail };
 
 static cpy_res copy_fd(int ifd, int ofd)
@@ -205,13 +218,21 @@ int main(int argc, char **argv)
     // name never empties an existing output.
     struct stat ist;
     int ifd = open_ifile(inm, &ist);
-    int ofd = ifd < 0 ? -1 : open_ofile(onm, &ist);
+    bool oreg = false;
+    int ofd = ifd < 0 ? -1 : open_ofile(onm, &ist, &oreg);
     if (ofd < 0) {
         put_msg("open fail:%s:%s\n", inm, onm);
         return 1;
     }
 
+    bool rsv = oreg && rsv_ofile(ofd, &ist);
     cpy_res res = copy_fd(ifd, ofd);
+    // Nothing stays reserved past the end: the input may have been shorter
+    // than its size said, or the copy may have stopped early.  Truncating
+    // to the size that the writes reached gives those blocks back.
+    struct stat ost;
+    if (rsv && fstat(ofd, &ost) == 0 && ost.st_size < ist.st_size)
+        (void)ftruncate(ofd, ost.st_size);
     // Every byte has been read or the read failed; closing the input
     // cannot lose data, so its result does not change the outcome.
     (void)close(ifd);
