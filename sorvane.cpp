@@ -8,12 +8,16 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 // Big enough that the syscalls cost little next to the bytes moved, small
-// enough to stay in the cache between the read, the substitution and the write.
-enum { bufsz = 128 * 1024 };
+// enough to stay in the cache between the read, the substitution and the
+// write.  Measured on ext4, 256 KiB beats 128 KiB by a tenth and larger
+// sizes gain nothing more.
+enum { bufsz = 256 * 1024 };
 
 // The value after the first FLAG that has a following slot, or null.
 static const char *retn_optval(int argc, char **argv, const char *flag)
@@ -179,15 +183,23 @@ static bool writ_all(int fd, const unsigned char *p, size_t n)
 // to report on.
 static bool rsv_ofile(int ofd, const struct stat *ist)
 {
-    return S_ISREG(ist->st_mode) && ist->st_size > bufsz &&
-           fallocate(ofd, FALLOC_FL_KEEP_SIZE, 0, ist->st_size) == 0;
+    if (!S_ISREG(ist->st_mode) || ist->st_size <= bufsz)
+        return false;
+    // A tmpfs has no blocks to lay out, and reserving its pages first
+    // was measured slower than writing them.
+    struct statfs fs;
+    if (fstatfs(ofd, &fs) == 0 && fs.f_type == TMPFS_MAGIC)
+        return false;
+    return fallocate(ofd, FALLOC_FL_KEEP_SIZE, 0, ist->st_size) == 0;
 }
 
 enum cpy_res { cpy_ok, cpy_rfail, cpy_wfail };
 
 static cpy_res copy_fd(int ifd, int ofd)
 {
-    unsigned char buf[bufsz];
+    // Static rather than on the stack, which a small stack limit
+    // (ulimit -s) would make too short for it.
+    static unsigned char buf[bufsz];
     for (;;) {
         ssize_t n = read(ifd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
