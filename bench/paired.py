@@ -2,9 +2,10 @@
 machine that slows down or speeds up midway weighs on all of them alike.
 
 Usage: paired.py ROUNDS [--prepare SHELLCMD] NAME=CMD...
-Each CMD is split on spaces and run directly; SHELLCMD, if given, runs
-through sh, untimed, before every timed run.  Prints one line per command:
-NAME, then its median wall and median CPU (user + system) seconds.
+Each CMD runs as sh -c 'exec CMD', which costs every command the same
+small start-up; SHELLCMD, if given, runs through sh, untimed, before every
+timed run.  Prints one line per command: NAME, then its median wall and
+median CPU (user + system) seconds.
 """
 import os
 import statistics
@@ -29,7 +30,7 @@ prep = None
 if args[0] == "--prepare":
     prep = args[1]
     args = args[2:]
-cmds = [(a.split("=", 1)[0], a.split("=", 1)[1].split()) for a in args]
+cmds = [(n, ["sh", "-c", "exec " + c]) for n, c in (a.split("=", 1) for a in args)]
 res = {n: ([], []) for n, _ in cmds}
 for k in range(rounds + 1):
     for n, c in cmds:
