@@ -14,6 +14,8 @@ run() { runc "$bin" "$@"; }
 conv() { LC_ALL=C tr '[' '\t' < "$1"; }               # reference
 sameconv() { ck "$1 holds the converted $2" "" "$(conv "$2" | cmp - "$1" 2>&1)"; }
 ls1() { ls -A | tr '\n' ' '; }
+# LeakSanitizer cannot run under a tracer.
+st() { ASAN_OPTIONS=detect_leaks=0 strace --quiet=path-resolution "$@"; }
 
 case $grp in
 args)
@@ -78,7 +80,7 @@ mends)
   ck "small stack limit" "0|" "$(ulimit -s 128; run -i big -o st)"; sameconv st big
   ck "no space held past its end" "1" "$(($(stat -c '%b * %B' part) <= 102400 + 16384))"
   # The input's size said more than its reads gave.
-  strace -o /dev/null -e inject=read:retval=0:when=2 "$bin" -i big -o short
+  st -o /dev/null -P big -e trace=read -e inject=read:retval=0:when=2 "$bin" -i big -o short
   ck "shorter input: no space held past the end" "1" "$(($(stat -c '%s < 300000 && %b * %B <= %s + 16384' short)))"
   # Write-only output: only a user without root's override is refused.
   cp "$bin" sv; chmod 755 . sv; chmod 644 a; chmod 200 b
@@ -116,7 +118,7 @@ special)
   cp s s0; "$bin" -i s -o s 1<> s
   ck "message after the input" "" "$(printf 'x[yopen fail:s:s\n' | cmp - s 2>&1)"; mv s0 s
   # The output's space is reserved for a large regular input, and only then.
-  resv() { rm -f "$2"; strace -o tr -e trace=fallocate,ftruncate "$bin" -i "$1" -o "$2" && grep -c -E "$3" tr; }
+  resv() { rm -f "$2"; st -o tr -e trace=fallocate,ftruncate "$bin" -i "$1" -o "$2" && grep -c -E "$3" tr; }
   head -c 262144 rnd > onebuf
   ck "space reserved for a large input" "1" "$(resv rnd big.o '^fallocate\(.*\) = 0$')"
   ck "none given back after a whole copy" "0" "$(resv rnd big.o '^ftruncate')"
@@ -139,19 +141,19 @@ faults)
   # existing output.  The calls come from the trace, so the table follows
   # the code.
   command -v strace > /dev/null || { echo "SKIP faults: strace is missing"; exit 77; }
-  export ASAN_OPTIONS=detect_leaks=0      # LeakSanitizer cannot run under a tracer
   calls=openat,newfstatat,ftruncate,utimensat,fallocate,read,write,close
   head -c 300000 /dev/urandom | tr '\000-\077' '[' > in   # several reads and writes
   prep() { rm -f out; [ $1 == new ] || { head -c $2 in > out; touch -d 2001-02-03 out; }; }
   snap() { if [ -e out ]; then stat -c '%s %Y' out; md5sum < out; else echo absent; fi; }
   for k in new:0 old:5000 empty:0; do
     prep ${k%:*} ${k#*:}
-    strace -y -s 0 -qq -o clean -e trace=$calls "$bin" -i in -o out
+    st -y -s 0 -o clean -e trace=$calls "$bin" -i in -o out
     sameconv out in
     # NAME NTH PHASE LINE for each call of ours, NTH counting every call of
-    # NAME; the phase turns from open to copy at the first read.
-    awk -F'(' '{ n[$1]++ } /^read/ { ph = "copy" }
-      /("|\/)(in|out)("|>)/ { print $1, n[$1], ph ? ph : "open", $0 }' clean > ours
+    # NAME (a sanitizer's runtime makes some too); the phase turns from open
+    # to copy at our first read.
+    awk -F'(' '{ n[$1]++ } /("|\/)(in|out)("|>)/ {
+      if ($1 == "read") ph = "copy"; print $1, n[$1], ph ? ph : "open", $0 }' clean > ours
     while read -r sc nth ph line; do
       case $sc:$ph:$line in
         read:*) kind="read fail:in" ;;
@@ -162,7 +164,7 @@ faults)
       for e in EIO ENOSPC EDQUOT EFBIG EACCES EINTR; do
         want=$kind; [ $e == EINTR ] && [ "$sc" == read -o "$sc" == write ] && want=
         prep ${k%:*} ${k#*:}; was=$(snap)
-        got=$(runc strace -o /dev/null -e trace=$sc -e inject=$sc:error=$e:when=$nth "$bin" -i in -o out)
+        got=$(runc st -o /dev/null -e trace=$sc -e inject=$sc:error=$e:when=$nth "$bin" -i in -o out)
         what="${k%:*} output, $e on $line"
         if [ -z "$want" ]; then
           ck "$what" "0|" "$got"; sameconv out in
@@ -179,7 +181,7 @@ faults)
   # Not closing the output at all would drop it from the table above.
   prep old 5000
   ck "the output's close is checked" "1|write fail:out" \
-    "$(runc strace -o /dev/null --quiet=path-resolution -P out -e trace=close -e inject=close:error=EIO:when=1 "$bin" -i in -o out)"
+    "$(runc st -o /dev/null -P out -e trace=close -e inject=close:error=EIO:when=1 "$bin" -i in -o out)"
   ;;
 make)
   # The shipped Makefile: a failed conversion leaves no target to be taken
