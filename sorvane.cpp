@@ -48,12 +48,12 @@ static void put_nm(const char *nm)
     static const char ctl[] = "\001\002\003\004\005\006\007\010\011\012\013\014\015\016\017\020"
                               "\021\022\023\024\025\026\027\030\031\032\033\034\035\036\037\177";
     if (nm == nullptr) {
-        fputs("(null)", stdout);
+        (void)fputs("(null)", stdout);
         return;
     }
     while (*nm != '\0') {
         size_t n = strcspn(nm, ctl);
-        fwrite(nm, 1, n, stdout);
+        (void)fwrite(nm, 1, n, stdout);
         nm += n;
         if (*nm != '\0')
             printf("\\%03o", static_cast<unsigned char>(*nm++));
@@ -63,7 +63,8 @@ static void put_nm(const char *nm)
 // Prints FMT with its %s replaced by the names in turn.  Standard output may
 // be the output or the input itself (-o /dev/stdout > f, or 1<>f), at an
 // offset that our own writes never moved: the line goes at the file's end,
-// never over the data.
+// never over the data.  A message that cannot be written changes
+// nothing: the status already says that the run failed.
 static void put_msg(const char *fmt, const char *nm1, const char *nm2)
 {
     struct stat st;
@@ -72,10 +73,10 @@ static void put_msg(const char *fmt, const char *nm1, const char *nm2)
     const char *nm[] = {nm1, nm2};
     size_t k = 0;
     for (const char *p; k < 2 && (p = strstr(fmt, "%s")) != nullptr; fmt = p + 2) {
-        fwrite(fmt, 1, static_cast<size_t>(p - fmt), stdout);
+        (void)fwrite(fmt, 1, static_cast<size_t>(p - fmt), stdout);
         put_nm(nm[k++]);
     }
-    fputs(fmt, stdout);
+    (void)fputs(fmt, stdout);
 }
 
 // A directory opens but cannot be read; refuse it here, before the output
@@ -222,7 +223,7 @@ int main(int argc, char **argv)
     }
     // Past a file-size limit a write then fails with EFBIG and is reported,
     // instead of the process being killed without a word.
-    signal(SIGXFSZ, SIG_IGN);
+    (void)signal(SIGXFSZ, SIG_IGN);
     const char *inm = retn_ifilenm(argc, argv);
     const char *onm = retn_ofilenm(argc, argv);
 
