@@ -102,11 +102,10 @@ static int open_ifile(const char *nm, struct stat *ist)
 // opened for writing only and left as it is: holding a read end of our own
 // output would keep a FIFO from waiting for its reader and would hide a
 // pipe's reader leaving.
-static int open_ofile(const char *nm, const struct stat *ist, bool *oreg)
+static int open_ofile(const char *nm, const struct stat *ist)
 {
     if (nm == nullptr)
         return -1;
-    *oreg = true;
     struct stat ost;
     int fl;
     if (stat(nm, &ost) == 0) {
@@ -126,7 +125,7 @@ static int open_ofile(const char *nm, const struct stat *ist, bool *oreg)
     int fd = open(nm, fl | O_NOCTTY, 0666);
     if (fd < 0)
         return -1;
-    bool reg = *oreg = (fl & O_ACCMODE) == O_RDWR;
+    bool reg = (fl & O_ACCMODE) == O_RDWR;
     // The type is checked again on what was opened, in case the name
     // changed hands since the stat.
     bool ok = fstat(fd, &ost) == 0 && S_ISREG(ost.st_mode) == reg;
@@ -181,7 +180,8 @@ static bool writ_all(int fd, const unsigned char *p, size_t n)
 // FALLOC_FL_KEEP_SIZE keeps the reservation out of the size, so a partial
 // output is never padded.  A file that one write fills gains nothing.  A
 // file system that cannot reserve, or has no room, is left to the writes
-// to report on.
+// to report on; so is an output that is not a regular file, which refuses
+// the call (ESPIPE, ENODEV, EOPNOTSUPP).
 static bool rsv_ofile(int ofd, const struct stat *ist)
 {
     if (!S_ISREG(ist->st_mode) || ist->st_size <= bufsz)
@@ -231,14 +231,13 @@ int main(int argc, char **argv)
     // name never empties an existing output.
     struct stat ist;
     int ifd = open_ifile(inm, &ist);
-    bool oreg = false;
-    int ofd = ifd < 0 ? -1 : open_ofile(onm, &ist, &oreg);
+    int ofd = ifd < 0 ? -1 : open_ofile(onm, &ist);
     if (ofd < 0) {
         put_msg("open fail:%s:%s\n", inm, onm);
         return 1;
     }
 
-    bool rsv = oreg && rsv_ofile(ofd, &ist);
+    bool rsv = rsv_ofile(ofd, &ist);
     cpy_res res = copy_fd(ifd, ofd);
     // Nothing stays reserved past the end: the input may have been shorter
     // than its size said, or the copy may have stopped early.  Truncating

@@ -13,6 +13,7 @@ runc() { local o; o=$("$@"); echo "$?|$o"; }        # status|stdout
 run() { runc "$bin" "$@"; }
 conv() { LC_ALL=C tr '[' '\t' < "$1"; }               # reference
 sameconv() { ck "$1 holds the converted $2" "" "$(conv "$2" | cmp - "$1" 2>&1)"; }
+prefconv() { ck "$1 is a prefix of the converted $2" "" "$(conv "$2" | cmp -s -n "$(stat -c %s "$1")" - "$1" || echo differs)"; }
 ls1() { ls -A | tr '\n' ' '; }
 # LeakSanitizer cannot run under a tracer.
 st() { ASAN_OPTIONS=detect_leaks=0 strace --quiet=path-resolution "$@"; }
@@ -76,7 +77,7 @@ mends)
   head -c 300000 /dev/urandom > big
   ck "write past limit" "1|write fail:part" "$(ulimit -f 100; run -i big -o part)"
   ck "partial output kept" "102400" "$(stat -c %s part)"
-  ck "partial output converted" "" "$(conv big | cmp -n 102400 - part 2>&1)"
+  prefconv part big
   ck "small stack limit" "0|" "$(ulimit -s 128; run -i big -o st)"; sameconv st big
   ck "no space held past its end" "1" "$(($(stat -c '%b * %B' part) <= 102400 + 16384))"
   # The input's size said more than its reads gave.
@@ -127,7 +128,7 @@ special)
     ck "onto tmpfs" "0|" "$(run -i rnd -o m/x)"; sameconv m/x rnd
     ck "no reservation on tmpfs" "0" "$(resv rnd m/x '^fallocate')"; sameconv m/x rnd
     ck "full disk behind stdout" "1" "$("$bin" -i rnd -o /dev/stdout > m/f; echo $?)"
-    ck "data kept, no message over it" "$(conv rnd | head -c "$(stat -c %s m/f)" | md5sum)" "$(md5sum < m/f)"
+    prefconv m/f rnd      # data kept, no message over it
     umount m
   else
     echo "SKIP full disk behind stdout: cannot mount a tmpfs here (needs root)"
@@ -172,7 +173,7 @@ faults)
           ck "$what" "1|$want" "$got"
           case $want in
             open*) ck "$what: output as it was" "$was" "$(snap)" ;;
-            *) ck "$what: output a prefix" "" "$(conv in | cmp -s -n "$(stat -c %s out)" out - || echo differs)" ;;
+            *) prefconv out in ;;
           esac
         fi
       done
