@@ -4,6 +4,7 @@
 // prints one line on standard output and ends with status 1.
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -60,16 +61,67 @@ static void put_nm(const char *nm)
     }
 }
 
+// The caller's descriptor that NM names: /dev/stdin, /dev/stdout,
+// /dev/stderr, or /dev/fd/N with N in plain decimal; -1 for any other name.
+static int retn_fdnm(const char *nm)
+{
+    static const char *const std[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    for (int k = 0; k < 3; k++)
+        if (strcmp(nm, std[k]) == 0)
+            return k;
+    if (strncmp(nm, "/dev/fd/", 8) != 0)
+        return -1;
+    const char *p = nm + 8;
+    // The kernel's own /dev/fd has no entry with a leading zero either.
+    if (*p == '\0' || (*p == '0' && p[1] != '\0'))
+        return -1;
+    long n = 0;
+    for (; *p >= '0' && *p <= '9'; p++)
+        if ((n = n * 10 + (*p - '0')) > INT_MAX)
+            return -1;
+    return *p == '\0' ? static_cast<int>(n) : -1;
+}
+
+// Which descriptor NM means, for reading (ACC is O_RDONLY) or writing
+// (O_WRONLY).  A descriptor name means the caller's own descriptor, as on
+// the BSDs: Linux would open the file behind it afresh, at offset 0,
+// without the caller's O_APPEND, truncating what the caller shares and
+// refusing sockets.  So it is copied, open for that access or refused (-1),
+// and the copy is kept off 0, 1 and 2 so that a message to descriptor 1
+// can never land in it.  Any other name gives -2: open it by path.
+static int take_fd(const char *nm, int acc)
+{
+    if (nm == nullptr)
+        return -1;
+    int fd = retn_fdnm(nm);
+    if (fd < 0)
+        return -2;
+    int fl = fcntl(fd, F_GETFL);
+    if (fl < 0 || (fl & O_PATH) != 0 || (fl & O_ACCMODE) == (acc == O_RDONLY ? O_WRONLY : O_RDONLY))
+        return -1;
+    return fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
+static bool same_file(const struct stat *a, const struct stat *b)
+{
+    return S_ISREG(a->st_mode) && S_ISREG(b->st_mode) && a->st_dev == b->st_dev &&
+           a->st_ino == b->st_ino;
+}
+
 // Prints FMT with its %s replaced by the names in turn.  Standard output may
-// be the output or the input itself (-o /dev/stdout > f, or 1<>f), at an
-// offset that our own writes never moved: the line goes at the file's end,
-// never over the data.  A message that cannot be written changes
+// be the output itself (-o /dev/stdout > f), at an offset that our own
+// writes never moved: the line goes at the file's end, never over the data.
+// It is never written into the input (IST, when the input opened): the
+// status alone tells then.  A message that cannot be written changes
 // nothing: the status already says that the run failed.
-static void put_msg(const char *fmt, const char *nm1, const char *nm2)
+static void put_msg(const char *fmt, const char *nm1, const char *nm2, const struct stat *ist)
 {
     struct stat st;
-    if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+    if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (ist != nullptr && same_file(ist, &st))
+            return;
         (void)lseek(STDOUT_FILENO, 0, SEEK_END);
+    }
     const char *nm[] = {nm1, nm2};
     size_t k = 0;
     for (const char *p; k < 2 && (p = strstr(fmt, "%s")) != nullptr; fmt = p + 2) {
@@ -79,13 +131,13 @@ static void put_msg(const char *fmt, const char *nm1, const char *nm2)
     (void)fputs(fmt, stdout);
 }
 
-// A directory opens but cannot be read; refuse it here, before the output
-// is touched, rather than copy nothing and call it success.
-static int open_ifile(const char *nm, struct stat *ist)
+// FD is the caller's descriptor from take_fd, or -2 to open NM.  A
+// directory opens but cannot be read; refuse it here, before the output is
+// touched, rather than copy nothing and call it success.
+static int open_ifile(const char *nm, int fd, struct stat *ist)
 {
-    if (nm == nullptr)
-        return -1;
-    int fd = open(nm, O_RDONLY | O_NOCTTY);
+    if (fd == -2)
+        fd = open(nm, O_RDONLY | O_NOCTTY);
     if (fd < 0)
         return -1;
     if (fstat(fd, ist) != 0 || S_ISDIR(ist->st_mode)) {
@@ -95,52 +147,53 @@ static int open_ifile(const char *nm, struct stat *ist)
     return fd;
 }
 
-// A regular file is opened read-write like fopen's "w+", so that one the
-// user may write but not read is refused untouched, and it is emptied only
-// once it is known not to be the input, whatever name or link leads to it.
-// Anything else (a FIFO, a pipe or terminal behind /dev/stdout, a device) is
-// opened for writing only and left as it is: holding a read end of our own
-// output would keep a FIFO from waiting for its reader and would hide a
-// pipe's reader leaving.
-static int open_ofile(const char *nm, const struct stat *ist)
+// The output opened by path, *FL telling how.  A regular file is opened
+// read-write like fopen's "w+", so that one the user may write but not read
+// is refused untouched.  Anything else (a FIFO, a device) is opened for
+// writing only: holding a read end of our own output would keep a FIFO from
+// waiting for its reader and would hide a pipe's reader leaving.
+static int open_opath(const char *nm, int *fl)
 {
-    if (nm == nullptr)
-        return -1;
-    struct stat ost;
-    int fl;
-    if (stat(nm, &ost) == 0) {
-        fl = S_ISREG(ost.st_mode) ? O_RDWR : O_WRONLY;
+    struct stat st;
+    if (stat(nm, &st) == 0) {
+        *fl = S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY;
     } else if (errno != ENOENT) {
         return -1;
     } else {
-        // A file made here is new, so it is not the input and needs no
-        // stamp: nothing is left that could fail and leave it behind.
-        int fd = open(nm, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
+        *fl = O_RDWR | O_CREAT | O_EXCL;
+        int fd = open(nm, *fl | O_NOCTTY, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
         // A dangling symbolic link, whose target this creates, or a file
         // that appeared meanwhile: treated as one that existed.
-        fl = O_RDWR | O_CREAT;
+        *fl = O_RDWR | O_CREAT;
     }
-    int fd = open(nm, fl | O_NOCTTY, 0666);
-    if (fd < 0)
-        return -1;
-    bool reg = (fl & O_ACCMODE) == O_RDWR;
-    // The type is checked again on what was opened, in case the name
+    return open(nm, *fl | O_NOCTTY, 0666);
+}
+
+// FD is the caller's descriptor from take_fd, or -2 to open NM.  Whatever
+// the route, a regular output that is the input itself is refused before
+// anything is emptied.  One opened by path is emptied like "w+"; the
+// caller's is written from where it stands, never emptied or stamped.
+static int open_ofile(const char *nm, int fd, const struct stat *ist)
+{
+    int fl = 0;
+    if (fd == -2)
+        fd = open_opath(nm, &fl);
+    // A file made here is new, so it is not the input and needs no stamp:
+    // nothing is left that could fail and leave it behind.
+    if (fd < 0 || (fl & O_EXCL) != 0)
+        return fd;
+    struct stat ost;
+    bool ok = fstat(fd, &ost) == 0 && !S_ISDIR(ost.st_mode) && !same_file(ist, &ost);
+    // A path's type is checked again on what was opened, in case the name
     // changed hands since the stat.
-    bool ok = fstat(fd, &ost) == 0 && S_ISREG(ost.st_mode) == reg;
-    if (ok && reg) {
-        bool same = S_ISREG(ist->st_mode) && ost.st_dev == ist->st_dev &&
-                    ost.st_ino == ist->st_ino;
-        // An empty file is only stamped, as truncation would: truncating
-        // it anyway makes some file systems (ext4) flush it on close.
-        if (same)
-            ok = false;
-        else if (ost.st_size > 0)
-            ok = ftruncate(fd, 0) == 0;
-        else
-            ok = futimens(fd, nullptr) == 0;
-    }
+    if (ok && fl != 0)
+        ok = S_ISREG(ost.st_mode) == ((fl & O_ACCMODE) == O_RDWR);
+    // An empty file is only stamped, as truncation would: truncating it
+    // anyway makes some file systems (ext4) flush it on close.
+    if (ok && fl != 0 && S_ISREG(ost.st_mode))
+        ok = ost.st_size > 0 ? ftruncate(fd, 0) == 0 : futimens(fd, nullptr) == 0;
     if (!ok) {
         close(fd);
         return -1;
@@ -160,8 +213,9 @@ static void subst_buf(unsigned char *p, size_t n)
         p[k] = p[k] == '[' ? '\t' : p[k];
 }
 
-// Carries on after short writes and interrupted calls.
-static bool writ_all(int fd, const unsigned char *p, size_t n)
+// Carries on after short writes and interrupted calls, counting in *WR
+// the bytes written, a failed block's first part included.
+static bool writ_all(int fd, const unsigned char *p, size_t n, off_t *wr)
 {
     while (n > 0) {
         ssize_t w = write(fd, p, n);
@@ -171,32 +225,44 @@ static bool writ_all(int fd, const unsigned char *p, size_t n)
             return false;
         p += w;
         n -= static_cast<size_t>(w);
+        *wr += w;
     }
     return true;
 }
 
 // Reserving the output's blocks before writing spares the file system
 // growing it block by block, which costs more than the copy itself on ext4.
-// FALLOC_FL_KEEP_SIZE keeps the reservation out of the size, so a partial
-// output is never padded.  A file that one write fills gains nothing.  A
-// file system that cannot reserve, or has no room, is left to the writes
-// to report on; so is an output that is not a regular file, which refuses
-// the call (ESPIPE, ENODEV, EOPNOTSUPP).
-static bool rsv_ofile(int ofd, const struct stat *ist)
+// The reservation runs from where the writes will go (the end of a file
+// opened for appending) for as much as is left to read, and
+// FALLOC_FL_KEEP_SIZE keeps it out of the size, so a partial output is
+// never padded.  A file that one write fills gains nothing.  A file system
+// that cannot reserve, or has no room, is left to the writes to report on;
+// so is an output that is not a regular file, which refuses the seek or the
+// call (ESPIPE, ENODEV, EOPNOTSUPP).  Returns where the reservation starts
+// and sets *END to where it ends, or returns -1 for none.
+static off_t rsv_ofile(int ifd, int ofd, const struct stat *ist, off_t *end)
 {
     if (!S_ISREG(ist->st_mode) || ist->st_size <= bufsz)
-        return false;
+        return -1;
+    off_t len = ist->st_size - lseek(ifd, 0, SEEK_CUR);
+    if (len <= bufsz)
+        return -1;
     // A tmpfs has no blocks to lay out, and reserving its pages first
     // was measured slower than writing them.
     struct statfs fs;
     if (fstatfs(ofd, &fs) == 0 && fs.f_type == TMPFS_MAGIC)
-        return false;
-    return fallocate(ofd, FALLOC_FL_KEEP_SIZE, 0, ist->st_size) == 0;
+        return -1;
+    int fl = fcntl(ofd, F_GETFL);
+    off_t off = fl < 0 ? -1 : lseek(ofd, 0, (fl & O_APPEND) != 0 ? SEEK_END : SEEK_CUR);
+    if (off < 0 || fallocate(ofd, FALLOC_FL_KEEP_SIZE, off, len) != 0)
+        return -1;
+    *end = off + len;
+    return off;
 }
 
 enum cpy_res { cpy_ok, cpy_rfail, cpy_wfail };
 
-static cpy_res copy_fd(int ifd, int ofd)
+static cpy_res copy_fd(int ifd, int ofd, off_t *wr)
 {
     // Static rather than on the stack, which a small stack limit
     // (ulimit -s) would make too short for it.
@@ -210,7 +276,7 @@ static cpy_res copy_fd(int ifd, int ofd)
         if (n == 0)
             return cpy_ok;
         subst_buf(buf, static_cast<size_t>(n));
-        if (!writ_all(ofd, buf, static_cast<size_t>(n)))
+        if (!writ_all(ofd, buf, static_cast<size_t>(n), wr))
             return cpy_wfail;
     }
 }
@@ -218,7 +284,9 @@ static cpy_res copy_fd(int ifd, int ofd)
 int main(int argc, char **argv)
 {
     if (argc <= 3) {
-        printf("pram argc:%d\n", argc);
+        char n[16];
+        (void)snprintf(n, sizeof n, "%d", argc);
+        put_msg("pram argc:%s\n", n, nullptr, nullptr);
         return 1;
     }
     // Past a file-size limit a write then fails with EFBIG and is reported,
@@ -227,23 +295,31 @@ int main(int argc, char **argv)
     const char *inm = retn_ifilenm(argc, argv);
     const char *onm = retn_ofilenm(argc, argv);
 
+    // Descriptor names are taken before anything is opened by path, which
+    // would take the lowest free number: with descriptor 1 closed, the
+    // input would otherwise become what /dev/stdout names.
+    int ifd = take_fd(inm, O_RDONLY);
+    int ofd = take_fd(onm, O_WRONLY);
     // The output is opened only once the input has, so a mistyped input
     // name never empties an existing output.
     struct stat ist;
-    int ifd = open_ifile(inm, &ist);
-    int ofd = ifd < 0 ? -1 : open_ofile(onm, &ist);
+    ifd = open_ifile(inm, ifd, &ist);
+    ofd = ifd < 0 ? -1 : open_ofile(onm, ofd, &ist);
     if (ofd < 0) {
-        put_msg("open fail:%s:%s\n", inm, onm);
+        put_msg("open fail:%s:%s\n", inm, onm, ifd < 0 ? nullptr : &ist);
         return 1;
     }
 
-    bool rsv = rsv_ofile(ofd, &ist);
-    cpy_res res = copy_fd(ifd, ofd);
+    off_t end = 0, wr = 0;
+    off_t off = rsv_ofile(ifd, ofd, &ist, &end);
+    cpy_res res = copy_fd(ifd, ofd, &wr);
     // Nothing stays reserved past the end: the input may have been shorter
     // than its size said, or the copy may have stopped early.  Truncating
-    // to the size that the writes reached gives those blocks back.
+    // to the size that the writes reached gives those blocks back, but only
+    // when they alone made that size: a file that others write too (xargs
+    // -P into one >> file) may have grown meanwhile.
     struct stat ost;
-    if (rsv && fstat(ofd, &ost) == 0 && ost.st_size < ist.st_size)
+    if (off >= 0 && fstat(ofd, &ost) == 0 && ost.st_size < end && ost.st_size == off + wr)
         (void)ftruncate(ofd, ost.st_size);
     // Every byte has been read or the read failed; closing the input
     // cannot lose data, so its result does not change the outcome.
@@ -253,8 +329,8 @@ int main(int argc, char **argv)
         res = cpy_wfail;
 
     if (res == cpy_rfail)
-        put_msg("read fail:%s\n", inm, nullptr);
+        put_msg("read fail:%s\n", inm, nullptr, &ist);
     else if (res == cpy_wfail)
-        put_msg("write fail:%s\n", onm, nullptr);
+        put_msg("write fail:%s\n", onm, nullptr, &ist);
     return res == cpy_ok ? 0 : 1;
 }
