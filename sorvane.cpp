@@ -96,8 +96,10 @@ static int take_fd(const char *nm, int acc)
     int fd = retn_fdnm(nm);
     if (fd < 0)
         return -2;
+    // The one access mode that will not do.
+    int bad = acc == O_RDONLY ? O_WRONLY : O_RDONLY;
     int fl = fcntl(fd, F_GETFL);
-    if (fl < 0 || (fl & O_PATH) != 0 || (fl & O_ACCMODE) == (acc == O_RDONLY ? O_WRONLY : O_RDONLY))
+    if (fl < 0 || (fl & O_PATH) != 0 || (fl & O_ACCMODE) == bad)
         return -1;
     return fcntl(fd, F_DUPFD_CLOEXEC, 3);
 }
@@ -109,8 +111,9 @@ static bool same_file(const struct stat *a, const struct stat *b)
 }
 
 // Prints FMT with its %s replaced by the names in turn.  Standard output may
-// be the output itself (-o /dev/stdout > f), at an offset that our own
-// writes never moved: the line goes at the file's end, never over the data.
+// be a file with data in it, at an offset that no write moved (the output
+// named by path, -o f > f, or any file given with 1<>): the line goes at
+// the file's end, never over the data.
 // It is never written into the input (IST, when the input opened): the
 // status alone tells then.  A message that cannot be written changes
 // nothing: the status already says that the run failed.

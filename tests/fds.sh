@@ -1,0 +1,120 @@
+# Descriptor names (/dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N) in the
+# shell forms people write, each against tr in the same form, and what is
+# refused with nothing touched.
+printf 'a[1\n' > a; printf 'b[2\n' > b; printf 'c[3\n' > c
+printf 'hdr[0\nx[y\nz[\n' > lines
+head -c 300000 /dev/urandom | tr '\000-\077' '[' > big   # more than one buffer
+printf 'old content, longer than a%0400d\n' 0 > long
+echo earlier > pre
+mkdir seed && cp a b c lines big long pre seed/
+# F IN OUT is tr, or the tool, in the same place.  tr takes a descriptor
+# name as the descriptor itself (bash would open it afresh).
+reff() {
+  local i=0 o=1
+  case $1 in /dev/stdin) ;; /dev/fd/*) i=${1#/dev/fd/} ;; *) exec {i}< "$1" ;; esac
+  case $2 in /dev/stdout) ;; /dev/stderr) o=2 ;; /dev/fd/*) o=${2#/dev/fd/} ;; *) exec {o}> "$2" ;; esac
+  LC_ALL=C timeout 60 tr '[' '\t' <&$i >&$o
+}
+toolf() { timeout 60 "$bin" -i "$1" -o "$2"; }
+# like WHAT FORM FILE...: FORM, a shell snippet run in a fresh copy of seed
+# with F as tr and then as the tool, must leave each FILE the same and end
+# with the same status.
+like() {
+  local what=$1 form=$2 k f; shift 2
+  for k in ref tool; do
+    rm -rf $k && cp -r seed $k
+    (cd $k && F() { ${k}f "$@"; } && eval "$form"; echo $? > ../$k.st)
+  done
+  ck "$what: status" "$(cat ref.st)" "$(cat tool.st)"
+  for f in "$@"; do ck "$what: $f" "" "$(cmp ref/$f tool/$f 2>&1)"; done
+}
+like "a loop into one redirection" 'for f in a b c big; do F $f /dev/stdout; done > all' all
+like "appended with >>" 'F big /dev/stdout >> pre' pre
+like "a brace group" '{ echo head; F a /dev/stdout; echo tail; } > g' g
+like "exec 3>> between the shell's writes" 'exec 3>> pre; echo one >&3; F big /dev/fd/3; echo two >&3' pre
+like "standard error appended" 'F a /dev/stderr 2>> pre' pre
+like "standard input after a header line" '{ read -r h; F /dev/stdin body; } < lines' body
+like "written in place over longer content" 'F a /dev/stdout 1<> long' long
+like "a large input in place" 'F big /dev/stdout 1<> long' long
+# Parallel runs into one file each put their one block in whole; the order
+# varies.
+for i in $(seq 40); do printf 'file %d [%d\n' $i $i > x$i; done
+ls x* | xargs -P4 -I{} sh -c "timeout 60 '$bin'"' -i {} -o /dev/stdout' > pall
+cat x* | LC_ALL=C tr '[' '\t' > pref
+ck "xargs -P into one file" "$(stat -c %s pref)" "$(stat -c %s pall)"
+ck "xargs -P into one file: its bytes" "$(LC_ALL=C sort pref | md5sum)" "$(LC_ALL=C sort pall | md5sum)"
+
+# A socket both ways, as a socket-activated service has.
+sock() {
+  python3 - "$@" <<'EOP'
+import socket, subprocess, sys
+a, b = socket.socketpair()
+a.sendall(b'x[y[z' * 1000); a.shutdown(socket.SHUT_WR)
+p = subprocess.run(sys.argv[1:], stdin=b, stdout=b, timeout=60)
+b.close(); out = b''
+while d := a.recv(65536):
+    out += d
+print(p.returncode, len(out), out.count(b'\t'), out.count(b'['))
+EOP
+}
+ck "a socket both ways" "$(sock tr '[' '\t')" "$(sock "$bin" -i /dev/stdin -o /dev/stdout)"
+# Files that the shell opened before the change of user, which the user
+# itself may not open.
+mkdir priv && chmod 700 priv && cp big priv/in
+as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+"${as[@]}" timeout 60 "$bin" -i /dev/stdin -o /dev/stdout < priv/in > priv/out
+ck "after a change of user" "0" "$?"; sameconv priv/out big
+
+# Refused, and nothing touched.
+echo read-only > ro; mkdir d; touch -d 2001-02-03 ro a pre
+untouched() { # untouched WHAT FILE BEFORE
+  ck "$1: $2 untouched" "$3" "$(snap "$2")"
+}
+ro0=$(snap ro) a0=$(snap a) pre0=$(snap pre)
+ck "output descriptor open for reading only" "1|open fail:a:/dev/fd/3" "$(run -i a -o /dev/fd/3 3< ro)"
+untouched "read-only output descriptor" ro "$ro0"
+ck "input descriptor open for writing only" "1|open fail:/dev/fd/3:x" "$(run -i /dev/fd/3 -o x 3>> pre)"
+untouched "write-only input descriptor" pre "$pre0"
+ck "output descriptor a directory" "1|open fail:a:/dev/fd/3" "$(run -i a -o /dev/fd/3 3< d)"
+ck "a descriptor not open" "1|open fail:a:/dev/fd/7" "$(run -i a -o /dev/fd/7)"
+ck "not a descriptor name" "1|open fail:a:/dev/fd/01" "$(run -i a -o /dev/fd/01)"
+# The output is the input by another route: no message either, since
+# standard output is the input itself.
+ck "-o /dev/stdout >> the input" "1" "$(timeout 60 "$bin" -i a -o /dev/stdout >> a; echo $?)"
+ck "stdin and stdout the same file" "1" "$(timeout 60 "$bin" -i /dev/stdin -o /dev/stdout < a >> a; echo $?)"
+# (bash loses the 1 of 1<> inside $(...))
+timeout 60 "$bin" -i a -o /dev/stdout 1<> a; ck "-o /dev/stdout 1<> the input" "1" "$?"
+timeout 60 "$bin" -i a -o a 1<> a; ck "-o the input 1<> the input" "1" "$?"
+untouched "refused as the input" a "$a0"
+ck "no file created" "" "$(ls x 2>&1 | grep -v 'No such')"
+# Closed standard descriptors: refused at once, never read back or waited on.
+ck "stdout closed, input a file" "1" "$(timeout 10 "$bin" -i a -o /dev/stdout >&-; echo $?)"
+ck "stdout closed, input a pipe" "1" "$(printf 'a[b' | timeout 10 "$bin" -i /dev/stdin -o /dev/stdout >&-; echo $?)"
+# (inside $(...), bash would give the closed 0 to its own pipe)
+timeout 10 "$bin" -i /dev/stdin -o new <&- > msg; ck "stdin closed" "1|open fail:/dev/stdin:new" "$?|$(cat msg)"
+ck "stdin closed: nothing created" "absent" "$(snap new)"
+# Too few arguments onto a file with content: the message goes after it.
+cp long p; timeout 60 "$bin" -i p 1<> p
+ck "pram argc after the content" "" "$( { cat long; echo 'pram argc:3'; } | cmp - p 2>&1)"
+
+# A large input appended onto content: exact, and no block held past the
+# end, also when a file-size limit stops it.
+head -c 3000000 /dev/urandom > in3; echo earlier > log
+ck ">> with 3 MB" "0" "$(timeout 60 "$bin" -i in3 -o /dev/stdout >> log; echo $?)"
+ck ">> with 3 MB: bytes" "" "$( { echo earlier; conv in3; } | cmp - log 2>&1)"; sameblks log
+echo earlier > log
+ck ">> past a file-size limit" "1" "$( (ulimit -f 1000; timeout 60 "$bin" -i in3 -o /dev/stdout >> log); echo $?)"
+ck ">> past a file-size limit: a prefix kept" "" "$( { echo earlier; conv in3; } | cmp -n "$(stat -c %s log)" - log 2>&1)"
+ck ">> past a file-size limit: data written" "1" "$(($(stat -c %s log) > 500000))"; sameblks log
+echo earlier > log
+ck "write fail message after the data" "1" "$( (ulimit -f 1000; timeout 60 "$bin" -i in3 -o /dev/fd/3 3>> log >> wmsg); echo $?)"
+ck "write fail message" "write fail:/dev/fd/3" "$(cat wmsg)"
+# The reservation starts where the writes go: exactly the blocks of the
+# data, not one more.
+head -c 1048576 /dev/urandom > mib
+run -i mib -o mo > /dev/null; sameblks mo
+echo earlier > log; timeout 60 "$bin" -i mib -o /dev/stdout >> log; sameblks log
+# Read from the caller's offset, the reservation sized by what is left.
+{ head -c 100000 > /dev/null; timeout 60 "$bin" -i /dev/stdin -o rest; } < in3
+ck "input read from the caller's offset" "" "$(tail -c +100001 in3 | LC_ALL=C tr '[' '\t' | cmp - rest 2>&1)"
+sameblks rest

@@ -1,0 +1,2 @@
+# The manual page renders without a warning.
+ck "manual renders cleanly" "0|" "$(runc groff -man -ww -z "$bin" 2>&1)"

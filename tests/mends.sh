@@ -1,0 +1,41 @@
+# Mistakes and failures: missing, unreadable or same files, full disks and limits.
+printf 'keep[me' > a; printf 'precious' > b; cp b b0; mkdir d
+ck "missing input" "1|open fail:nope:b" "$(run -i nope -o b)"
+ck "directory input" "1|open fail:d:b" "$(run -i d -o b)"
+ck "directory output" "1|open fail:a:d" "$(run -i a -o d)"
+ck "missing input, same name" "1|open fail:n:n" "$(run -i n -o n)"
+ck "output left alone" "precious" "$(cat b)"
+ck "no file created" "a b b0 d " "$(ls1)"
+ck "control bytes escaped" '1|open fail:n\012l\033[1m\177:b' "$(run -i $'n\nl\e[1m\x7f' -o b)"
+ck "other bytes as given" "1|open fail:é \\x:b" "$(run -i 'é \x' -o b)"
+ck "stdin closed: input on fd 0" "0" "$( (exec <&-; "$bin" -i a -o c0); echo $?)"; sameconv c0 a
+# A dangling link is followed, as fopen would, and its target made.
+ln -s made dl; (umask 000; "$bin" -i a -o dl)
+ck "dangling link's target" "666" "$(stat -c %a made)"; sameconv made a
+rm c0 dl made
+ln a hard; ln -s a soft
+for o in a ./a "$t/a" hard soft; do
+  ck "same file as $o" "1|open fail:a:$o" "$(run -i a -o "$o")"
+done
+ck "input kept" "keep[me" "$(cat a)"
+ck "unreadable input" "1|read fail:/proc/self/mem" "$(run -i /proc/self/mem -o o1)"
+ck "full disk" "1|write fail:/dev/full" "$(run -i a -o /dev/full)"
+# A file-size limit makes the first write short and the next one fail,
+# which must be reported rather than end the run by SIGXFSZ.
+head -c 300000 /dev/urandom > big
+ck "write past limit" "1|write fail:part" "$(ulimit -f 100; run -i big -o part)"
+ck "partial output kept" "102400" "$(stat -c %s part)"
+prefconv part big
+ck "small stack limit" "0|" "$(ulimit -s 128; run -i big -o st)"; sameconv st big
+sameblks part
+# The input's size said more than its reads gave.
+st -o /dev/null -P big -e trace=read -e inject=read:retval=0:when=2 "$bin" -i big -o short
+ck "shorter input" "1" "$(($(stat -c %s short) < 300000))"; sameblks short
+# Linux never has write return 0 for a nonzero count, but were it to, the
+# run must end and say so rather than try again for ever.
+ck "write that writes nothing" "1|write fail:w0" "$(runc st -o /dev/null -e inject=write:retval=0:when=1 "$bin" -i big -o w0)"
+# Write-only output: only a user without root's override is refused.
+cp "$bin" sv; chmod 755 . sv; chmod 644 a; chmod 200 b
+as=(); [ "$(id -u)" == 0 ] && chown 65534 b && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+ck "write-only output" "1|open fail:a:b" "$(runc "${as[@]}" ./sv -i a -o b)"
+chmod 600 b; ck "write-only output left alone" "precious" "$(cat b)"
