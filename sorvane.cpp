@@ -113,10 +113,10 @@ static bool same_file(const struct stat *a, const struct stat *b)
 // Prints FMT with its %s replaced by the names in turn.  Standard output may
 // be a file with data in it, at an offset that no write moved (the output
 // named by path, -o f > f, or any file given with 1<>): the line goes at
-// the file's end, never over the data.
-// It is never written into the input (IST, when the input opened): the
-// status alone tells then.  A message that cannot be written changes
-// nothing: the status already says that the run failed.
+// the file's end, never over the data.  It is never written into the input
+// (IST, when the input opened): the status alone tells then.  A message
+// that cannot be written changes nothing: the status already says that the
+// run failed.
 static void put_msg(const char *fmt, const char *nm1, const char *nm2, const struct stat *ist)
 {
     struct stat st;
