@@ -77,7 +77,10 @@ ck "input descriptor open for writing only" "1|open fail:/dev/fd/3:x" "$(run -i 
 untouched "write-only input descriptor" pre "$pre0"
 ck "output descriptor a directory" "1|open fail:a:/dev/fd/3" "$(run -i a -o /dev/fd/3 3< d)"
 ck "a descriptor not open" "1|open fail:a:/dev/fd/7" "$(run -i a -o /dev/fd/7)"
-ck "not a descriptor name" "1|open fail:a:/dev/fd/01" "$(run -i a -o /dev/fd/01)"
+# Names that only look like descriptor names are paths, here missing ones.
+for n in /dev/fd/01 /dev/fd/00 /dev/fd/ /dev/fd/0x /dev/fdx0 /dev/stdinx /dev/fd/99999999999; do
+  ck "$n is a path" "1|open fail:$n:x" "$(run -i $n -o x < a)"
+done
 # The output is the input by another route: no message either, since
 # standard output is the input itself.
 ck "-o /dev/stdout >> the input" "1" "$(timeout 60 "$bin" -i a -o /dev/stdout >> a; echo $?)"
