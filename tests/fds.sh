@@ -77,6 +77,13 @@ ck "input descriptor open for writing only" "1|open fail:/dev/fd/3:x" "$(run -i 
 untouched "write-only input descriptor" pre "$pre0"
 ck "output descriptor a directory" "1|open fail:a:/dev/fd/3" "$(run -i a -o /dev/fd/3 3< d)"
 ck "a descriptor not open" "1|open fail:a:/dev/fd/7" "$(run -i a -o /dev/fd/7)"
+# Read on after the shell's read of a header, which a fresh open would not.
+tail -n +2 lines > body
+for n in 0 9 10 12; do
+  ( eval "exec $n< lines" && read -r h <&$n && timeout 60 "$bin" -i /dev/fd/$n -o y$n )
+  ck "/dev/fd/$n" "0" "$?"; sameconv y$n body
+done
+ck "/dev/fd/N past the largest number" "1|open fail:a:/dev/fd/99999999999" "$(run -i a -o /dev/fd/99999999999)"
 # Names that only look like descriptor names are paths, here missing ones.
 for n in /dev/fd/01 /dev/fd/00 /dev/fd/ /dev/fd/0x /dev/fdx0 /dev/stdinx /dev/fd/99999999999; do
   ck "$n is a path" "1|open fail:$n:x" "$(run -i $n -o x < a)"
