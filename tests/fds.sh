@@ -83,7 +83,10 @@ for n in 0 9 10 12; do
   ( eval "exec $n< lines" && read -r h <&$n && timeout 60 "$bin" -i /dev/fd/$n -o y$n )
   ck "/dev/fd/$n" "0" "$?"; sameconv y$n body
 done
-ck "/dev/fd/N past the largest number" "1|open fail:a:/dev/fd/99999999999" "$(run -i a -o /dev/fd/99999999999)"
+# 4294967297 is 1 in 32 bits.
+for n in /dev/fd/4294967297 /dev/fd/1x; do
+  ck "$n is a path" "1|open fail:a:$n" "$(run -i a -o $n)"
+done
 # Names that only look like descriptor names are paths, here missing ones.
 for n in /dev/fd/01 /dev/fd/00 /dev/fd/ /dev/fd/0x /dev/fdx0 /dev/stdinx /dev/fd/99999999999; do
   ck "$n is a path" "1|open fail:$n:x" "$(run -i $n -o x < a)"
