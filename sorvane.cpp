@@ -245,7 +245,7 @@ static bool writ_all(int fd, const unsigned char *p, size_t n, off_t *wr)
 // and sets *END to where it ends, or returns -1 for none.
 static off_t rsv_ofile(int ifd, int ofd, const struct stat *ist, off_t *end)
 {
-    if (!S_ISREG(ist->st_mode) || ist->st_size <= bufsz)
+    if (!S_ISREG(ist->st_mode))
         return -1;
     off_t len = ist->st_size - lseek(ifd, 0, SEEK_CUR);
     if (len <= bufsz)

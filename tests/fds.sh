@@ -112,6 +112,9 @@ ck "stdout closed, input a pipe" "1" "$(printf 'a[b' | timeout 10 "$bin" -i /dev
 # (inside $(...), bash would give the closed 0 to its own pipe)
 timeout 10 "$bin" -i /dev/stdin -o new <&- > msg; ck "stdin closed" "1|open fail:/dev/stdin:new" "$?|$(cat msg)"
 ck "stdin closed: nothing created" "absent" "$(snap new)"
+# With standard input closed, the output opened by path takes descriptor 0
+# and is still checked and emptied.
+cp long long2; timeout 60 "$bin" -i /dev/fd/3 -o long2 3< a <&-; ck "output on descriptor 0" "0" "$?"; sameconv long2 a
 # Too few arguments onto a file with content: the message goes after it.
 cp long p; timeout 60 "$bin" -i p 1<> p
 ck "pram argc after the content" "" "$( { cat long; echo 'pram argc:3'; } | cmp - p 2>&1)"

@@ -34,6 +34,9 @@ ck "shorter input" "1" "$(($(stat -c %s short) < 300000))"; sameblks short
 # Linux never has write return 0 for a nonzero count, but were it to, the
 # run must end and say so rather than try again for ever.
 ck "write that writes nothing" "1|write fail:w0" "$(runc st -o /dev/null -e inject=write:retval=0:when=1 "$bin" -i big -o w0)"
+# ... also when an interrupted read left EINTR in errno.
+: > w1; ck "write that writes nothing after EINTR" "1|write fail:w1" "$(runc st -o /dev/null -P big -P w1 -e trace=read,write \
+  -e inject=read:error=EINTR:when=1 -e inject=write:retval=0:when=1 "$bin" -i big -o w1)"
 # Write-only output: only a user without root's override is refused.
 cp "$bin" sv; chmod 755 . sv; chmod 644 a; chmod 200 b
 as=(); [ "$(id -u)" == 0 ] && chown 65534 b && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
