@@ -140,3 +140,5 @@ echo earlier > log; timeout 60 "$bin" -i mib -o /dev/stdout >> log; sameblks log
 { head -c 100000 > /dev/null; timeout 60 "$bin" -i /dev/stdin -o rest; } < in3
 ck "input read from the caller's offset" "" "$(tail -c +100001 in3 | LC_ALL=C tr '[' '\t' | cmp - rest 2>&1)"
 sameblks rest
+{ head -c 100000 > /dev/null; st -o tr -e trace=fallocate "$bin" -i /dev/stdin -o rest2; } < in3
+ck "reservation sized by what is left" "1" "$(grep -c 'fallocate(.*, 0, 2900000) = 0' tr)"
