@@ -94,7 +94,7 @@ if [ ${#emu[@]} == 0 ]; then
   ck "five descriptors allowed" "0" "$?"; sameconv y5 a
 fi
 # Names that only look like descriptor names are paths, here missing ones.
-for n in /dev/fd/01 /dev/fd/00 /dev/fd/ /dev/fd/0x /dev/fdx0 /dev/stdinx /dev/fd/99999999999; do
+for n in /dev/fd/01 /dev/fd/00 /dev/fd/ /dev/fd/0x /dev/fd/1x /dev/fdx0 /dev/stdinx /dev/fd/99999999999; do
   ck "$n is a path" "1|open fail:$n:x" "$(run -i $n -o x < a)"
 done
 # The output is the input by another route: no message either, since
