@@ -75,11 +75,16 @@ static int retn_fdnm(const char *nm)
     // The kernel's own /dev/fd has no entry with a leading zero either.
     if (*p == '\0' || (*p == '0' && p[1] != '\0'))
         return -1;
-    long n = 0;
-    for (; *p >= '0' && *p <= '9'; p++)
-        if ((n = n * 10 + (*p - '0')) > INT_MAX)
+    // Checked before each step, so that no width of int or long can wrap:
+    // 4294967297 wrapping to 1 would send the data to standard output.
+    int n = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        int d = *p - '0';
+        if (n > (INT_MAX - d) / 10)
             return -1;
-    return *p == '\0' ? static_cast<int>(n) : -1;
+        n = n * 10 + d;
+    }
+    return *p == '\0' ? n : -1;
 }
 
 // Which descriptor NM means, for reading (ACC is O_RDONLY) or writing

@@ -60,10 +60,13 @@ EOP
 ck "a socket both ways" "$(sock tr '[' '\t')" "$(sock "$bin" -i /dev/stdin -o /dev/stdout)"
 # Files that the shell opened before the change of user, which the user
 # itself may not open.
-mkdir priv && chmod 700 priv && cp big priv/in
-as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-"${as[@]}" timeout 60 "$bin" -i /dev/stdin -o /dev/stdout < priv/in > priv/out
-ck "after a change of user" "0" "$?"; sameconv priv/out big
+if [ "$(id -u)" != 0 ]; then
+  echo "SKIP after a change of user: changing user needs root"
+elif unpriv "after a change of user"; then
+  mkdir priv && chmod 700 priv && cp big priv/in
+  "${as[@]}" timeout 60 "$bin" -i /dev/stdin -o /dev/stdout < priv/in > priv/out
+  ck "after a change of user" "0" "$?"; sameconv priv/out big
+fi
 
 # Refused, and nothing touched.
 echo read-only > ro; mkdir d; touch -d 2001-02-03 ro a pre
@@ -83,8 +86,10 @@ for n in 0 9 10 12; do
   ( eval "exec $n< lines" && read -r h <&$n && timeout 60 "$bin" -i /dev/fd/$n -o y$n )
   ck "/dev/fd/$n" "0" "$?"; sameconv y$n body
 done
-# 4294967297 is 1 in 32 bits.
-for n in /dev/fd/4294967297 /dev/fd/1x; do
+# Past INT_MAX is a path, whatever the width of long: 4294967297 is 1 in
+# 32 bits, 4294967298 is 2.
+for n in 2147483647 2147483648 4294967297 4294967298 99999999999999999999 1x; do
+  n=/dev/fd/$n
   ck "$n is a path" "1|open fail:a:$n" "$(run -i a -o $n)"
 done
 # The copies take the lowest numbers past 2: five descriptors in all are

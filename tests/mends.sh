@@ -38,7 +38,8 @@ ck "write that writes nothing" "1|write fail:w0" "$(runc st -o /dev/null -e inje
 : > w1; ck "write that writes nothing after EINTR" "1|write fail:w1" "$(runc st -o /dev/null -P big -P w1 -e trace=read,write \
   -e inject=read:error=EINTR:when=1 -e inject=write:retval=0:when=1 "$bin" -i big -o w1)"
 # Write-only output: only a user without root's override is refused.
-cp "$bin" sv; chmod 755 . sv; chmod 644 a; chmod 200 b
-as=(); [ "$(id -u)" == 0 ] && chown 65534 b && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-ck "write-only output" "1|open fail:a:b" "$(runc "${as[@]}" ./sv -i a -o b)"
-chmod 600 b; ck "write-only output left alone" "precious" "$(cat b)"
+if unpriv "write-only output"; then
+  chmod 755 .; chmod 644 a; chmod 200 b; [ ${#as[@]} == 0 ] || chown 65534 b
+  ck "write-only output" "1|open fail:a:b" "$(runc "${as[@]}" "$bin" -i a -o b)"
+  chmod 600 b; ck "write-only output left alone" "precious" "$(cat b)"
+fi

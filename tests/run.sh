@@ -8,11 +8,13 @@ set -u
 grp=$1 bin=$(realpath "$2") top=$(cd "$(dirname "$0")/.." && pwd) emu=("${@:3}")
 [ -f "$top/tests/$grp.sh" ] || { echo "unknown group $grp"; exit 2; }
 r=$(mktemp -d) && trap 'rm -rf "$r"' EXIT && chmod 755 "$r" && mkdir "$r/w" "$r/bin" || exit 1
-# Tests run the tool as another user, through strace and from make: a
-# script of one exec stands in for the binary when it needs an emulator.
+# The binary is run from a copy in the scratch folder, which another user
+# can reach wherever the build folder is (/root, a private mktemp -d).
+# Tests run it as another user, through strace and from make: a script of
+# one exec stands in for it when it needs an emulator.
+cp "$bin" "$r/bin/target" && chmod 755 "$r/bin/target" && bin=$r/bin/target || exit 1
 if [ ${#emu[@]} -gt 0 ]; then
-  cp "$bin" "$r/bin/target"
-  printf '#!/bin/sh\nexec %q %q "$@"\n' "$(command -v "${emu[0]}")" "$r/bin/target" > "$r/bin/sorvane"
+  printf '#!/bin/sh\nexec %q %q "$@"\n' "$(command -v "${emu[0]}")" "$bin" > "$r/bin/sorvane"
   chmod 755 "$r/bin/sorvane"; bin=$r/bin/sorvane
 fi
 cd "$r/w" || exit 1
@@ -33,6 +35,17 @@ prefconv() { ck "$1 is a prefix of the converted $2" "" "$(conv "$2" | cmp -s -n
 sameblks() { cat "$1" > "$1.cat" && ck "$1 holds no block past its end" "$(stat -c %b "$1.cat")" "$(stat -c %b "$1")"; rm -f "$1.cat"; }
 ls1() { ls -A | tr '\n' ' '; }
 snap() { if [ -e "$1" ]; then stat -c '%s %Y' "$1"; md5sum < "$1"; else echo absent; fi; }
+# unpriv WHAT: sets as=(...), the prefix that runs the binary without
+# root's power over permissions, or says why WHAT is skipped.  Root
+# becomes uid 65534, which must reach the copy of the binary; anyone else
+# is unprivileged already.
+unpriv() {
+  as=()
+  [ "$(id -u)" != 0 ] && return 0
+  as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  "${as[@]}" test -x "$bin" && return 0
+  echo "SKIP $1: uid 65534 cannot reach $bin"; return 1
+}
 # LeakSanitizer cannot run under a tracer.
 st() { ASAN_OPTIONS=detect_leaks=0 timeout 120 strace --quiet=path-resolution "$@"; }
 
