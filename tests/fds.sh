@@ -7,27 +7,6 @@ head -c 300000 /dev/urandom | tr '\000-\077' '[' > big   # more than one buffer
 printf 'old content, longer than a%0400d\n' 0 > long
 echo earlier > pre
 mkdir seed && cp a b c lines big long pre seed/
-# F IN OUT is tr, or the tool, in the same place.  tr takes a descriptor
-# name as the descriptor itself (bash would open it afresh).
-reff() {
-  local i=0 o=1
-  case $1 in /dev/stdin) ;; /dev/fd/*) i=${1#/dev/fd/} ;; *) exec {i}< "$1" ;; esac
-  case $2 in /dev/stdout) ;; /dev/stderr) o=2 ;; /dev/fd/*) o=${2#/dev/fd/} ;; *) exec {o}> "$2" ;; esac
-  LC_ALL=C timeout 60 tr '[' '\t' <&$i >&$o
-}
-toolf() { timeout 60 "$bin" -i "$1" -o "$2"; }
-# like WHAT FORM FILE...: FORM, a shell snippet run in a fresh copy of seed
-# with F as tr and then as the tool, must leave each FILE the same and end
-# with the same status.
-like() {
-  local what=$1 form=$2 k f; shift 2
-  for k in ref tool; do
-    rm -rf $k && cp -r seed $k
-    (cd $k && F() { ${k}f "$@"; } && eval "$form"; echo $? > ../$k.st)
-  done
-  ck "$what: status" "$(cat ref.st)" "$(cat tool.st)"
-  for f in "$@"; do ck "$what: $f" "" "$(cmp ref/$f tool/$f 2>&1)"; done
-}
 like "a loop into one redirection" 'for f in a b c big; do F $f /dev/stdout; done > all' all
 like "appended with >>" 'F big /dev/stdout >> pre' pre
 like "a brace group" '{ echo head; F a /dev/stdout; echo tail; } > g' g

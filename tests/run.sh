@@ -35,6 +35,27 @@ prefconv() { ck "$1 is a prefix of the converted $2" "" "$(conv "$2" | cmp -s -n
 sameblks() { cat "$1" > "$1.cat" && ck "$1 holds no block past its end" "$(stat -c %b "$1.cat")" "$(stat -c %b "$1")"; rm -f "$1.cat"; }
 ls1() { ls -A | tr '\n' ' '; }
 snap() { if [ -e "$1" ]; then stat -c '%s %Y' "$1"; md5sum < "$1"; else echo absent; fi; }
+# F IN OUT is tr, or the tool, in the same place.  tr takes a descriptor
+# name as the descriptor itself (bash would open it afresh).
+reff() {
+  local i=0 o=1
+  case $1 in /dev/stdin) ;; /dev/fd/*) i=${1#/dev/fd/} ;; *) exec {i}< "$1" ;; esac
+  case $2 in /dev/stdout) ;; /dev/stderr) o=2 ;; /dev/fd/*) o=${2#/dev/fd/} ;; *) exec {o}> "$2" ;; esac
+  LC_ALL=C timeout 60 tr '[' '\t' <&$i >&$o
+}
+toolf() { timeout 60 "$bin" -i "$1" -o "$2"; }
+# like WHAT FORM FILE...: FORM, a shell snippet run in a fresh copy of the
+# folder seed with F as tr and then as the tool, must leave each FILE the
+# same and end with the same status.
+like() {
+  local what=$1 form=$2 k f; shift 2
+  for k in ref tool; do
+    rm -rf $k && cp -r seed $k
+    (cd $k && F() { ${k}f "$@"; } && eval "$form"; echo $? > ../$k.st)
+  done
+  ck "$what: status" "$(cat ref.st)" "$(cat tool.st)"
+  for f in "$@"; do ck "$what: $f" "" "$(cmp ref/$f tool/$f 2>&1)"; done
+}
 # unpriv WHAT: sets as=(...), the prefix that runs the binary without
 # root's power over permissions, or says why WHAT is skipped.  Root
 # becomes uid 65534, which must reach the copy of the binary; anyone else

@@ -16,7 +16,7 @@ head -c 1000000 /dev/urandom > rnd; mkfifo pf
 # open read-write here, so that opening it blocks nobody.
 exec 3<> pf
 "$bin" -i rnd -o pf & p=$!
-for i in $(seq 500); do [ "$(cat /proc/$p/wchan 2> /dev/null)" == pipe_write ] && break; sleep 0.01; done
+for i in $(seq 500); do [[ "$(cat /proc/$p/wchan 2> /dev/null)" == *pipe_write ]] && break; sleep 0.01; done
 kill -STOP $p; sleep 0.1; kill -CONT $p
 timeout 20 head -c 1000000 <&3 > got; exec 3<&-
 wait $p; ck "stopped and continued" "0" "$?"; sameconv got rnd
