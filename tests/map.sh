@@ -10,6 +10,20 @@ b = bytearray((bytes(range(256)) + b"[") * ((w + 70000) // 257))
 b[w - 1] = b[w] = ord("[")
 sys.stdout.buffer.write(b)' > pat
 ck "across windows" "0|" "$(run -i pat -o out)"; sameconv out pat
+# mapped INPUT: how many maps of INPUT a run makes.
+mapped() { st -y -o tr -e 'trace=/^mmap2?$' "$bin" -i "$1" -o out; grep -c "${1##*/}>" tr; }
+# Not on tmpfs, where the map was measured slower.
+if [ "$(stat -f -c %T .)" == tmpfs ]; then
+  echo "SKIP the map: the scratch folder is on tmpfs, whose inputs are read"
+else
+  ck "mapped here" "2" "$(mapped pat)"
+fi
+if mkdir tf && mount -t tmpfs -o size=8m tmpfs tf 2> /dev/null; then
+  cp pat tf/pat; ck "not mapped on tmpfs" "0" "$(mapped tf/pat)"; sameconv out pat
+  umount tf
+else
+  echo "SKIP no map on tmpfs: cannot mount a tmpfs here (needs root)"
+fi
 ck "a file whose size says 0" "0|" "$(run -i /proc/version -o out)"; sameconv out /proc/version
 # Read on from where the caller stands, from no page boundary, and leave
 # the offset where read() would: at the end.
