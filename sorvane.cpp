@@ -300,9 +300,10 @@ static void on_bus(int)
 {
     if (bus_jmp != nullptr)
         siglongjmp(*bus_jmp, 1);
-    // Not a fault of the map: on return the access faults again, and the
-    // default action ends the process as it would have without us.
+    // Not a fault of the map (a kill -BUS, say): ended by it as any
+    // process would be.
     (void)signal(SIGBUS, SIG_DFL);
+    (void)raise(SIGBUS);
 }
 
 // Reads FD from IPOS, through the map when the input is a regular file
