@@ -219,17 +219,30 @@ static int open_ofile(const char *nm, int fd, const struct stat *ist)
     return fd;
 }
 
-// Copies N bytes from S to D, brackets turned into tabs; D may be S.
-// Branch-free so that the compiler turns it into vector compares and blends,
-// 16 bytes at a time on any x86-64.  Machines with AVX2 or AVX-512 get a
-// wider copy of the loop, picked once when the program loads.
+// Copies N bytes from S to D, brackets turned into tabs, or turns them in
+// place (subst_buf): two loops, since a compiler that cannot rule out an
+// overlap runs a shared one a byte at a time when D is S.
+// Branch-free so that the compiler turns them into vector compares and
+// blends, 16 bytes at a time on any x86-64.  Machines with AVX2 or AVX-512
+// get wider copies of the loops, picked once when the program loads.
+// subst_cpy is kept out of line: inlined into the caller of sigsetjmp, it
+// was left a byte at a time.
 #if defined(__x86_64__)
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
-static void subst_cpy(unsigned char *d, const unsigned char *s, size_t n)
+__attribute__((noinline)) static void subst_cpy(unsigned char *__restrict d, const unsigned char *__restrict s, size_t n)
 {
     for (size_t k = 0; k < n; k++)
         d[k] = s[k] == '[' ? '\t' : s[k];
+}
+
+#if defined(__x86_64__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+static void subst_buf(unsigned char *p, size_t n)
+{
+    for (size_t k = 0; k < n; k++)
+        p[k] = p[k] == '[' ? '\t' : p[k];
 }
 
 // Carries on after short writes and interrupted calls, counting in *WR
@@ -399,7 +412,7 @@ static ssize_t get_blk(irdr *r, unsigned char *buf)
         if (n < 0 && errno == EINTR)
             continue;
         if (n > 0)
-            subst_cpy(buf, buf, static_cast<size_t>(n));
+            subst_buf(buf, static_cast<size_t>(n));
         return n;
     }
 }
