@@ -225,12 +225,14 @@ static int open_ofile(const char *nm, int fd, const struct stat *ist)
 // Branch-free so that the compiler turns them into vector compares and
 // blends, 16 bytes at a time on any x86-64.  Machines with AVX2 or AVX-512
 // get wider copies of the loops, picked once when the program loads.
-// subst_cpy is kept out of line: inlined into the caller of sigsetjmp, it
-// was left a byte at a time.
+// subst_cpy is kept out of line (its clones always are): inlined into the
+// caller of sigsetjmp, it was left a byte at a time.
 #if defined(__x86_64__)
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#else
+__attribute__((noinline))
 #endif
-__attribute__((noinline)) static void subst_cpy(unsigned char *__restrict d, const unsigned char *__restrict s, size_t n)
+static void subst_cpy(unsigned char *__restrict d, const unsigned char *__restrict s, size_t n)
 {
     for (size_t k = 0; k < n; k++)
         d[k] = s[k] == '[' ? '\t' : s[k];
