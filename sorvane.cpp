@@ -3,16 +3,13 @@
 // Usage: sorvane -i IN -o OUT.  Silent on success (status 0); each failure
 // prints one line on standard output and ends with status 1.
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -22,13 +19,6 @@
 // write.  Measured on ext4, 256 KiB beats 128 KiB by a tenth and larger
 // sizes gain nothing more.
 enum { bufsz = 256 * 1024 };
-
-// A regular input is read through a map of windows this large: the
-// substitution then copies straight from the page cache into the buffer,
-// sparing the copy that read() makes.  Smaller windows were measured
-// slower (more mmap and munmap calls); memory stays at one window's worth.
-// Below MAPMIN left to read, setting up the map costs more than it saves.
-enum { winsz = 4 * 1024 * 1024, mapmin = 1024 * 1024 };
 
 // The value after the first FLAG that has a following slot, or null.
 static const char *retn_optval(int argc, char **argv, const char *flag)
@@ -219,25 +209,9 @@ static int open_ofile(const char *nm, int fd, const struct stat *ist)
     return fd;
 }
 
-// Copies N bytes from S to D, brackets turned into tabs, or turns them in
-// place (subst_buf): two loops, since a compiler that cannot rule out an
-// overlap runs a shared one a byte at a time when D is S.
-// Branch-free so that the compiler turns them into vector compares and
+// Branch-free so that the compiler turns it into vector compares and
 // blends, 16 bytes at a time on any x86-64.  Machines with AVX2 or AVX-512
-// get wider copies of the loops, picked once when the program loads.
-// subst_cpy is kept out of line (its clones always are): inlined into the
-// caller of sigsetjmp, it was left a byte at a time.
-#if defined(__x86_64__)
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-__attribute__((noinline))
-#endif
-static void subst_cpy(unsigned char *__restrict d, const unsigned char *__restrict s, size_t n)
-{
-    for (size_t k = 0; k < n; k++)
-        d[k] = s[k] == '[' ? '\t' : s[k];
-}
-
+// get wider copies of the loop, picked once when the program loads.
 #if defined(__x86_64__)
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
@@ -295,143 +269,22 @@ static off_t rsv_ofile(off_t ipos, int ofd, const struct stat *ist, off_t *end)
     return off;
 }
 
-// The input: a map of one window while the part that the size promised
-// lasts, then read() to the end, which also takes in what was appended
-// meanwhile.  POS and END are offsets in the file; END is -1 once read()
-// takes over, from the descriptor's own offset.
-struct irdr {
-    int fd;
-    unsigned char *map; // the window, or null
-    off_t moff, mlen;   // its offset in the file and its length
-    off_t pos, end;
-};
-
-// Where a SIGBUS returns to while the map is being read: the file was cut
-// short under it, or a page of it could not be read.  A signal handler can
-// reach no other state.
-static sigjmp_buf *bus_jmp;
-
-static void on_bus(int)
-{
-    if (bus_jmp != nullptr)
-        siglongjmp(*bus_jmp, 1);
-    // Not a fault of the map (a kill -BUS, say): ended by it as any
-    // process would be.
-    (void)signal(SIGBUS, SIG_DFL);
-    (void)raise(SIGBUS);
-}
-
-// Reads FD from IPOS, through the map when the input is a regular file
-// whose size leaves enough to gain, else by read() alone.  A tmpfs input
-// was measured slower through the map, whose pages are mapped one by one.
-static void set_irdr(irdr *r, int fd, off_t ipos, const struct stat *ist)
-{
-    *r = {fd, nullptr, 0, 0, ipos, -1};
-    if (!S_ISREG(ist->st_mode) || ipos < 0 || ist->st_size - ipos <= mapmin)
-        return;
-    struct statfs fs;
-    if (fstatfs(fd, &fs) != 0 || fs.f_type == TMPFS_MAGIC)
-        return;
-    struct sigaction sa = {};
-    sa.sa_handler = on_bus;
-    // Left unblocked by the jump out of the handler, which keeps no mask.
-    sa.sa_flags = SA_NODEFER;
-    if (sigaction(SIGBUS, &sa, nullptr) == 0)
-        r->end = ist->st_size;
-}
-
-// Drops the window; mapping stops when that fails, so that memory stays
-// flat.
-static void drop_win(irdr *r)
-{
-    if (munmap(r->map, static_cast<size_t>(r->mlen)) != 0)
-        r->end = r->pos;
-    r->map = nullptr;
-}
-
-// The next block from the map, converted into BUF, or 0 where the map
-// cannot serve: the promised part is done, a call failed, or the input
-// shrank.  Nothing of a block is handed out until all of it has been
-// copied and the input still reaches past it.
-static size_t map_blk(irdr *r, unsigned char *buf)
-{
-    if (r->map != nullptr && r->pos == r->moff + r->mlen)
-        drop_win(r);
-    if (r->pos >= r->end)
-        return 0;
-    if (r->map == nullptr) {
-        r->moff = r->pos & ~static_cast<off_t>(sysconf(_SC_PAGESIZE) - 1);
-        r->mlen = (r->end - r->moff < winsz ? r->end : r->moff + winsz) - r->moff;
-        void *p = mmap(nullptr, static_cast<size_t>(r->mlen), PROT_READ, MAP_SHARED | MAP_POPULATE, r->fd,
-                       r->moff);
-        if (p == MAP_FAILED)
-            return 0;
-        r->map = static_cast<unsigned char *>(p);
-    }
-    off_t n = r->moff + r->mlen - r->pos;
-    n = n < bufsz ? n : static_cast<off_t>(bufsz);
-    sigjmp_buf jb;
-    if (sigsetjmp(jb, 0) != 0) {
-        bus_jmp = nullptr;
-        drop_win(r);
-        return 0;
-    }
-    bus_jmp = &jb;
-    // Keeps the compiler from moving the map's reads out of the span in
-    // which the handler may jump back.
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    subst_cpy(buf, r->map + (r->pos - r->moff), static_cast<size_t>(n));
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    bus_jmp = nullptr;
-    // A file cut short within its last page shows zeros past its end
-    // rather than a fault; read() would not give them.
-    struct stat st;
-    if (fstat(r->fd, &st) != 0 || st.st_size < r->pos + n) {
-        drop_win(r);
-        return 0;
-    }
-    r->pos += n;
-    return static_cast<size_t>(n);
-}
-
-// The next block of input, converted into BUF: its length, 0 at the end,
-// or -1 when reading failed.
-static ssize_t get_blk(irdr *r, unsigned char *buf)
-{
-    if (r->end >= 0) {
-        size_t n = map_blk(r, buf);
-        if (n > 0)
-            return static_cast<ssize_t>(n);
-        // read() goes on from the first byte not handed out, and leaves
-        // the offset where it would have without the map: a caller who
-        // shares the descriptor reads on from there.
-        r->end = -1;
-        if (lseek(r->fd, r->pos, SEEK_SET) < 0)
-            return -1;
-    }
-    for (;;) {
-        ssize_t n = read(r->fd, buf, bufsz);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n > 0)
-            subst_buf(buf, static_cast<size_t>(n));
-        return n;
-    }
-}
-
 enum cpy_res { cpy_ok, cpy_rfail, cpy_wfail };
 
-static cpy_res copy_fd(irdr *r, int ofd, off_t *wr)
+static cpy_res copy_fd(int ifd, int ofd, off_t *wr)
 {
     // Static rather than on the stack, which a small stack limit
     // (ulimit -s) would make too short for it.
     static unsigned char buf[bufsz];
     for (;;) {
-        ssize_t n = get_blk(r, buf);
+        ssize_t n = read(ifd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0)
             return cpy_rfail;
         if (n == 0)
             return cpy_ok;
+        subst_buf(buf, static_cast<size_t>(n));
         if (!writ_all(ofd, buf, static_cast<size_t>(n), wr))
             return cpy_wfail;
     }
@@ -469,9 +322,7 @@ int main(int argc, char **argv)
     off_t ipos = lseek(ifd, 0, SEEK_CUR);
     off_t end = 0, wr = 0;
     off_t off = rsv_ofile(ipos, ofd, &ist, &end);
-    irdr in;
-    set_irdr(&in, ifd, ipos, &ist);
-    cpy_res res = copy_fd(&in, ofd, &wr);
+    cpy_res res = copy_fd(ifd, ofd, &wr);
     // Nothing stays reserved past the end: the input may have been shorter
     // than its size said, or the copy may have stopped early.  Truncating
     // to the size that the writes reached gives those blocks back, but only

@@ -1,6 +1,6 @@
 # The shipped Makefile: a failed conversion leaves no target to be taken
 # for up to date.
-command -v make > /dev/null || { echo "SKIP make: make is missing"; exit 77; }
+need make
 cp "$top/examples/Makefile" .
 for f in a b c; do printf '%s[%s\n' $f $f > $f.txt; done
 head -c 300000 /dev/urandom > b.txt; touch -d 2001-02-03 ./*.txt

@@ -28,18 +28,3 @@ ck "partial output kept" "102400" "$(stat -c %s part)"
 prefconv part big
 ck "small stack limit" "0|" "$(ulimit -s 128; run -i big -o st)"; sameconv st big
 sameblks part
-# The input's size said more than its reads gave (read, not mapped).
-st -o /dev/null -P big -e trace=read,mmap -e inject=mmap:error=ENODEV -e inject=read:retval=0:when=2 "$bin" -i big -o short
-ck "shorter input" "1" "$(($(stat -c %s short) < 300000))"; sameblks short
-# Linux never has write return 0 for a nonzero count, but were it to, the
-# run must end and say so rather than try again for ever.
-ck "write that writes nothing" "1|write fail:w0" "$(runc st -o /dev/null -e inject=write:retval=0:when=1 "$bin" -i big -o w0)"
-# ... also when an interrupted read left EINTR in errno.
-: > w1; ck "write that writes nothing after EINTR" "1|write fail:w1" "$(runc st -o /dev/null -P big -P w1 -e trace=read,write \
-  -e inject=read:error=EINTR:when=1 -e inject=write:retval=0:when=1 "$bin" -i big -o w1)"
-# Write-only output: only a user without root's override is refused.
-if unpriv "write-only output"; then
-  chmod 755 .; chmod 644 a; chmod 200 b; [ ${#as[@]} == 0 ] || chown 65534 b
-  ck "write-only output" "1|open fail:a:b" "$(runc "${as[@]}" "$bin" -i a -o b)"
-  chmod 600 b; ck "write-only output left alone" "precious" "$(cat b)"
-fi

@@ -7,7 +7,12 @@
 set -u
 grp=$1 bin=$(realpath "$2") top=$(cd "$(dirname "$0")/.." && pwd) emu=("${@:3}")
 [ -f "$top/tests/$grp.sh" ] || { echo "unknown group $grp"; exit 2; }
-r=$(mktemp -d) && trap 'rm -rf "$r"' EXIT && chmod 755 "$r" && mkdir "$r/w" "$r/bin" || exit 1
+# What a group mounts or attaches it undoes with undo CMD...; on any exit
+# that runs, last first, before the scratch folder goes.
+undo=()
+undo() { undo+=("$(printf '%q ' "$@")"); }
+clean() { local k; for ((k = ${#undo[@]} - 1; k >= 0; k--)); do eval "${undo[k]}" 2> /dev/null; done; rm -rf "$r"; }
+r=$(mktemp -d) && trap clean EXIT && trap 'exit 1' HUP INT TERM && chmod 755 "$r" && mkdir "$r/w" "$r/bin" || exit 1
 # The binary is run from a copy in the scratch folder, which another user
 # can reach wherever the build folder is (/root, a private mktemp -d).
 # Tests run it as another user, through strace and from make: a script of
@@ -20,6 +25,11 @@ fi
 cd "$r/w" || exit 1
 t=$PWD
 fails=0 cases=0
+# A group that cannot run here says why and is counted as skipped; one
+# that can run only some of its checks names each it leaves out.
+skipall() { echo "SKIP $grp: $1"; exit 77; }
+need() { local c; for c; do command -v "$c" > /dev/null || skipall "$c is missing"; done; }
+needroot() { [ "$(id -u)" == 0 ] || skipall "$1 needs root"; }
 ck() { # ck WHAT EXPECTED ACTUAL
   cases=$((cases + 1))
   [ "$2" == "$3" ] || { fails=$((fails + 1)); printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$1" "$2" "$3"; }
@@ -53,6 +63,8 @@ like() {
     rm -rf $k && cp -r seed $k
     (cd $k && F() { ${k}f "$@"; } && eval "$form"; echo $? > ../$k.st)
   done
+  # A reference that failed proves nothing.
+  ck "$what: tr's status" "0" "$(cat ref.st)"
   ck "$what: status" "$(cat ref.st)" "$(cat tool.st)"
   for f in "$@"; do ck "$what: $f" "" "$(cmp ref/$f tool/$f 2>&1)"; done
 }
@@ -64,6 +76,7 @@ unpriv() {
   as=()
   [ "$(id -u)" != 0 ] && return 0
   as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  command -v setpriv > /dev/null || { echo "SKIP $1: setpriv is missing"; return 1; }
   "${as[@]}" test -x "$bin" && return 0
   echo "SKIP $1: uid 65534 cannot reach $bin"; return 1
 }

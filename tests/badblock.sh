@@ -1,0 +1,21 @@
+# A block of the input that the disk cannot read: an ext4 image on a loop
+# device, its backing file cut short under the middle of the input.  The
+# run must end at once with the error, not wait on the block for ever.
+needroot "setting up a loop device"
+need losetup mkfs.ext4 filefrag
+truncate -s 32M img
+mkfs.ext4 -q -F -b 4096 -O ^has_journal img || skipall "mkfs.ext4 failed"
+dev=$(losetup -f --show img) || skipall "no loop device can be had here"
+undo losetup -d "$dev"
+mkdir m && mount "$dev" m || skipall "cannot mount $dev"
+undo umount -l "$t/m"
+head -c 8M /dev/urandom | tr '\000-\077' '[' > f0
+cp f0 m/f && sync
+# The physical block under the file's middle (4 MiB in), and nothing of
+# the image from there on.
+bad=$(filefrag -v -b4096 m/f | awk -F'[: .]+' '$2 ~ /^[0-9]+$/ && $3 <= 1024 && 1024 <= $4 { print $5 + 1024 - $3 }')
+[ -n "$bad" ] && umount m && truncate -s $((bad * 4096)) img && mount -o ro "$dev" m ||
+  { ck "the image cut under the input" "" "cannot cut or mount again"; return; }
+ck "unreadable block" "1|read fail:m/f" "$(run -i m/f -o out)"
+prefconv out f0
+ck "stopped no later than the bad block" "1" "$(($(stat -c %s out) <= 4194304))"
