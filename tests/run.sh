@@ -19,6 +19,7 @@ r=$(mktemp -d) && trap clean EXIT && trap 'exit 1' HUP INT TERM && chmod 755 "$r
 # one exec stands in for it when it needs an emulator.
 cp "$bin" "$r/bin/target" && chmod 755 "$r/bin/target" && bin=$r/bin/target || exit 1
 if [ ${#emu[@]} -gt 0 ]; then
+  command -v "${emu[0]}" > /dev/null || { echo "SKIP $grp: ${emu[0]} is missing, which runs the binary"; exit 77; }
   printf '#!/bin/sh\nexec %q %q "$@"\n' "$(command -v "${emu[0]}")" "$bin" > "$r/bin/sorvane"
   chmod 755 "$r/bin/sorvane"; bin=$r/bin/sorvane
 fi
