@@ -62,6 +62,11 @@ fi
 for n in /dev/fd/01 /dev/fd/00 /dev/fd/ /dev/fd/0x /dev/fd/1x /dev/fdx0 /dev/stdinx /dev/fd/99999999999; do
   ck "$n is a path" "1|open fail:$n:x" "$(run -i $n -o x < a)"
 done
+# ... on the output side too, where a descriptor taken for one would be
+# standard output.
+for n in /dev/fd/01 /dev/fd/; do
+  ck "$n is a path for the output" "1|open fail:a:$n" "$(run -i a -o $n)"
+done
 # The output is the input by another route: no message either, since
 # standard output is the input itself.
 ck "-o /dev/stdout >> the input" "1" "$(timeout 60 "$bin" -i a -o /dev/stdout >> a; echo $?)"
@@ -77,6 +82,10 @@ ck "stdout closed, input a pipe" "1" "$(printf 'a[b' | timeout 10 "$bin" -i /dev
 # (inside $(...), bash would give the closed 0 to its own pipe)
 timeout 10 "$bin" -i /dev/stdin -o new <&- > msg; ck "stdin closed" "1|open fail:/dev/stdin:new" "$?|$(cat msg)"
 ck "stdin closed: nothing created" "absent" "$(snap new)"
+# With standard input closed, the input opened by path takes descriptor 0;
+# when the output then fails, no message goes into it through >>.
+timeout 10 "$bin" -i a -o d <&- >> a; ck "input on descriptor 0, output refused" "1" "$?"
+untouched "input on descriptor 0" a "$a0"
 # With standard input closed, the output opened by path takes descriptor 0
 # and is still checked and emptied.
 cp long long2; timeout 60 "$bin" -i /dev/fd/3 -o long2 3< a <&-; ck "output on descriptor 0" "0" "$?"; sameconv long2 a
