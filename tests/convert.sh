@@ -4,7 +4,7 @@ printf "$(printf '\\%03o' {0..255})" > all; : > empty
 # bytes, a bracket among them, repeated past two buffers.
 printf '[' | cat all - > pat
 for k in $(seq 11); do cat pat pat > p2 && mv p2 pat; done
-for n in 1 262143 262144 262145 786437; do      # around the buffer size
+for n in 1 $((blk - 1)) $blk $((blk + 1)) $((3 * blk + 5)); do      # around the block size
   head -c $n /dev/urandom | tr '\000-\077' '[' > r$n
   head -c $n /dev/zero | tr '\000' '[' > b$n      # a bracket at every offset
 done

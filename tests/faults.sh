@@ -6,7 +6,7 @@
 # the code; a call that the table below cannot judge fails the group.
 need strace
 # Read in several blocks, large enough to have its output's space reserved.
-head -c 1100000 /dev/urandom | tr '\000-\077' '[' > in
+head -c $((2 * blk + 100000)) /dev/urandom | tr '\000-\077' '[' > in
 prep() { rm -f out; [ $1 == new ] || { head -c $2 in > out; touch -d 2001-02-03 out; }; }
 # runo KIND CMD...: CMD with the output named as KIND names it.
 runo() { if [ $1 == fd ]; then "${@:2}" -i in -o /dev/fd/3 3>> out; else "${@:2}" -i in -o out; fi; }

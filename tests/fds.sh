@@ -3,7 +3,7 @@
 # refused with nothing touched.
 printf 'a[1\n' > a; printf 'b[2\n' > b; printf 'c[3\n' > c
 printf 'hdr[0\nx[y\nz[\n' > lines
-head -c 300000 /dev/urandom | tr '\000-\077' '[' > big   # more than one buffer
+head -c $((blk + 300000)) /dev/urandom | tr '\000-\077' '[' > big   # more than one block
 printf 'old content, longer than a%0400d\n' 0 > long
 echo earlier > pre
 { echo header; cat big; } > hbig
@@ -107,9 +107,9 @@ ck "write fail message after the data" "1" "$( (ulimit -f 1000; timeout 60 "$bin
 ck "write fail message" "write fail:/dev/fd/3" "$(cat wmsg)"
 # The reservation starts where the writes go: exactly the blocks of the
 # data, not one more.
-head -c 1048576 /dev/urandom > mib
-run -i mib -o mo > /dev/null; sameblks mo
-echo earlier > log; timeout 60 "$bin" -i mib -o /dev/stdout >> log; sameblks log
+head -c $((blk + 100000)) /dev/urandom > m1
+run -i m1 -o mo > /dev/null; sameblks mo
+echo earlier > log; timeout 60 "$bin" -i m1 -o /dev/stdout >> log; sameblks log
 # Read from the caller's offset, the reservation sized by what is left.
 { head -c 100000 > /dev/null; timeout 60 "$bin" -i /dev/stdin -o rest; } < in3
 ck "input read from the caller's offset" "" "$(tail -c +100001 in3 | LC_ALL=C tr '[' '\t' | cmp - rest 2>&1)"

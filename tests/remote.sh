@@ -1,15 +1,18 @@
 # Many machines: the README's GNU parallel recipe over ssh, against two
 # hosts on loopback addresses served by an sshd of this test's own.  Its
-# keys, configuration and the jobs' home are in the scratch folder: the
-# sshd runs in a mount namespace of its own, where a tmpfs covers the home
-# folder (and /run, for its privilege separation), so that nothing is
-# written outside.
+# keys and configuration are in the scratch folder, and it runs in a mount
+# namespace of its own, where a tmpfs covers the home folder that the jobs
+# run in (and /run, for its privilege separation): nothing is written
+# outside, and whatever the jobs leave goes with the namespace.
 needroot "an sshd that logs in as root"
 PATH=$PATH:/usr/sbin:/sbin
 need sshd ssh ssh-keygen parallel rsync unshare perl
 ssh-keygen -q -t ed25519 -N '' -f hostkey && ssh-keygen -q -t ed25519 -N '' -f key && cp key.pub authkeys ||
   skipall "ssh-keygen failed"
 export PARALLEL_HOME=$t/phome RSYNC_OLD_ARGS=1
+# The home that sshd gives the jobs, whatever HOME says here.
+home=$(getent passwd "$(id -un)" | cut -d: -f6)
+[ -d "$home" ] || skipall "no home folder for $(id -un)"
 # Every process in the sshd's namespace: the listener, a connection's
 # sshd, the jobs.
 inns() { local p; for p in /proc/[0-9]*; do [ "$(readlink $p/ns/mnt 2> /dev/null)" == "$1" ] && echo ${p#/proc/}; done; }
@@ -22,7 +25,7 @@ for try in 1 2 3; do
     "PidFile none" "AuthorizedKeysFile $t/authkeys" "PermitRootLogin prohibit-password" "PasswordAuthentication no" \
     "KbdInteractiveAuthentication no" "UsePAM no" "StrictModes no" "PrintMotd no" > sshd_config
   unshare -m --propagation private sh -c 'mount -t tmpfs tmpfs /run && mkdir -m 755 /run/sshd &&
-    mount -t tmpfs -o mode=700 tmpfs "$HOME" && exec "$0" -D -e -f "$1"' "$(command -v sshd)" "$t/sshd_config" 2> sshd.log &
+    mount -t tmpfs -o mode=700 tmpfs "$2" && exec "$0" -D -e -f "$1"' "$(command -v sshd)" "$t/sshd_config" "$home" 2> sshd.log &
   pid=$!
   for i in $(seq 100); do up && break; kill -0 $pid 2> /dev/null || break; sleep 0.05; done
   up && break

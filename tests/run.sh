@@ -26,6 +26,9 @@ fi
 cd "$r/w" || exit 1
 t=$PWD
 fails=0 cases=0
+# The tool's block: what it reads and writes at a time, and the input size
+# past which it reserves the output's space.  Checks probe either side.
+blk=$((1024 * 1024))
 # A group that cannot run here says why and is counted as skipped; one
 # that can run only some of its checks names each it leaves out.
 skipall() { echo "SKIP $grp: $1"; exit 77; }

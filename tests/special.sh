@@ -10,7 +10,7 @@ ck "fifo" "0|" "$(run -i f -o fo)"; wait
 ck "fifo in pieces" "$(for i in $(seq 50); do printf '\t%d' $i; done)" "$(cat fo)"
 # A stop and continue cuts short a write that waits on a full pipe; the
 # rest of the block must still go out.
-head -c 1000000 /dev/urandom > rnd; mkfifo pf
+head -c $((2 * blk + 100000)) /dev/urandom > rnd; mkfifo pf
 # The stop is sent once the write is seen waiting in the kernel (an
 # emulator's too), and the reader comes only after it.  The FIFO is held
 # open read-write here, so that opening it blocks nobody.
@@ -28,7 +28,7 @@ exec 3<> pf
 "$bin" -i rnd -o pf & p=$!
 waitw $p
 kill -STOP $p; sleep 0.1; kill -CONT $p
-timeout 20 head -c 1000000 <&3 > got; exec 3<&-
+timeout 20 head -c $((2 * blk + 100000)) <&3 > got; exec 3<&-
 wait $p; ck "stopped and continued" "0" "$?"; sameconv got rnd
 # The output is never read back: a pipe's reader leaving ends the run,
 # and a FIFO waits for its reader, however late.
@@ -55,7 +55,7 @@ meddle() {
   wait $p; s=$?; wait $q; echo $s
 }
 trio() { LC_ALL=C timeout 60 tr '[' '\t' < ci > fo; }
-for n in 100000 524188; do   # cut within what was read, and past it
+for n in 100000 $((blk + 262108)); do   # cut within what was read, and past it
   ck "cut to $n: tr's status" "0" "$(meddle "truncate -s $n ci" trio)"
   ck "cut to $n: status" "0" "$(meddle "truncate -s $n ci" timeout 60 "$bin" -i ci -o fo)"
   prefconv co rnd
