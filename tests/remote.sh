@@ -15,7 +15,10 @@ home=$(getent passwd "$(id -un)" | cut -d: -f6)
 [ -d "$home" ] || skipall "no home folder for $(id -un)"
 # Every process in the sshd's namespace: the listener, a connection's
 # sshd, the jobs.
-inns() { local p; for p in /proc/[0-9]*; do [ "$(readlink $p/ns/mnt 2> /dev/null)" == "$1" ] && echo ${p#/proc/}; done; }
+inns() {
+  local p; [ -n "$1" ] || return
+  for p in /proc/[0-9]*; do [ "$(readlink $p/ns/mnt 2> /dev/null)" == "$1" ] && echo ${p#/proc/}; done
+}
 stopd() { local h; for h in h1 h2; do ssh -F "$t/cfg" -O exit $h 2> /dev/null; done; kill $(inns "$1") 2> /dev/null; }
 up() { (exec 3<> /dev/tcp/127.0.0.3/$port) 2> /dev/null; }
 for try in 1 2 3; do
@@ -31,7 +34,8 @@ for try in 1 2 3; do
   up && break
 done
 up || { cat sshd.log; skipall "no sshd could be started here"; }
-ns=$(readlink /proc/$pid/ns/mnt)
+ns=$(readlink /proc/$pid/ns/mnt) && [ "$ns" != "$(readlink /proc/$$/ns/mnt)" ] ||
+  { kill $pid; skipall "the sshd has no namespace of its own"; }
 undo stopd "$ns"
 # The README's ssh configuration, with h3 on an address where nothing listens.
 printf '%s\n' "Host h1" "  HostName 127.0.0.2" "Host h2" "  HostName 127.0.0.3" "Host h3" "  HostName 127.0.0.4" "Host *" \
