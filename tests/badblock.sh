@@ -3,12 +3,7 @@
 # run must end at once with the error, not wait on the block for ever.
 needroot "setting up a loop device"
 need losetup mkfs.ext4 filefrag
-truncate -s 32M img
-mkfs.ext4 -q -F -b 4096 -O ^has_journal img || skipall "mkfs.ext4 failed"
-dev=$(losetup -f --show img) || skipall "no loop device can be had here"
-undo losetup -d "$dev"
-mkdir m && mount "$dev" m || skipall "cannot mount $dev"
-undo umount -l "$t/m"
+loopfs m 32M rw mkfs.ext4 -q -F -b 4096 -O ^has_journal || exit 77
 head -c 8M /dev/urandom | tr '\000-\077' '[' > f0
 cp f0 m/f && sync
 # The physical block under the file's middle (4 MiB in), and nothing of
@@ -18,7 +13,7 @@ bad=$(filefrag -v -b4096 m/f | awk -F'[: .]+' '$2 ~ /^[0-9]+$/ && $3 <= 1024 && 
 # pages are then dropped from the cache, so that reading goes to the disk.
 # (Not unmounted and mounted again: a test running beside this one may
 # hold a copy of the mount in a namespace of its own.)
-[ -n "$bad" ] && mount -o remount,ro m && truncate -s $((bad * 4096)) img &&
+[ -n "$bad" ] && mount -o remount,ro m && truncate -s $((bad * 4096)) m.img &&
   dd if=m/f iflag=nocache count=0 status=none ||
   { ck "the image cut under the input" "" "cannot cut it or drop its cache"; return; }
 ck "unreadable block" "1|read fail:m/f" "$(run -i m/f -o out)"

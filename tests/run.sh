@@ -28,7 +28,8 @@ t=$PWD
 fails=0 cases=0
 # The tool's block: what it reads and writes at a time, and the input size
 # past which it reserves the output's space.  Checks probe either side.
-blk=$((1024 * 1024))
+# The reservation runs ahead of the writes by at most a window.
+blk=$((512 * 1024)) win=$((4 * 1024 * 1024))
 # A group that cannot run here says why and is counted as skipped; one
 # that can run only some of its checks names each it leaves out.
 skipall() { echo "SKIP $grp: $1"; exit 77; }
@@ -47,6 +48,20 @@ prefconv() { ck "$1 is a prefix of the converted $2" "" "$(conv "$2" | cmp -s -n
 # FILE holds as many blocks as the same bytes written by cat beside it:
 # none are left reserved past its end.
 sameblks() { cat "$1" > "$1.cat" && ck "$1 holds no block past its end" "$(stat -c %b "$1.cat")" "$(stat -c %b "$1")"; rm -f "$1.cat"; }
+# loopfs DIR SIZE MOUNTOPTS MKFS...: a file system of its own, made by MKFS
+# on an image of SIZE, mounted on DIR (the loop device in $dev) and undone
+# on any exit; where it cannot be had, says why and fails.
+loopfs() {
+  local d=$1 sz=$2 mo=$3; shift 3
+  command -v "$1" > /dev/null || { echo "SKIP $d: $1 is missing"; return 1; }
+  truncate -s "$sz" "$d.img" && "$@" "$d.img" > /dev/null 2>&1 || { echo "SKIP $d: $* failed"; return 1; }
+  dev=$(losetup -f --show "$d.img") || { echo "SKIP $d: no loop device can be had here"; return 1; }
+  undo losetup -d "$dev"
+  mkdir -p "$d" && mount -o "$mo" "$dev" "$d" || { echo "SKIP $d: cannot mount $dev"; return 1; }
+  undo umount -l "$t/$d"
+}
+# Free bytes on the file system that holds DIR, once written out.
+fsfree() { sync -f "$1" && echo $(($(stat -f -c '%a * %S' "$1"))); }
 ls1() { ls -A | tr '\n' ' '; }
 snap() { if [ -e "$1" ]; then stat -c '%s %Y' "$1"; md5sum < "$1"; else echo absent; fi; }
 # F IN OUT is tr, or the tool, in the same place.  tr takes a descriptor
@@ -58,18 +73,25 @@ reff() {
   LC_ALL=C timeout 60 tr '[' '\t' <&$i >&$o
 }
 toolf() { timeout 60 "$bin" -i "$1" -o "$2"; }
+# The same as commands named sorvane, first on PATH in like's forms.
+mkdir -p "$r/as/ref" "$r/as/tool" && ln -s "$bin" "$r/as/tool/sorvane" &&
+  printf '#!/usr/bin/env bash\n%s\nwhile [ $# -gt 1 ]; do case $1 in -i) i=$2 ;; -o) o=$2 ;; esac; shift; done\nreff "$i" "$o"\n' \
+    "$(declare -f reff)" > "$r/as/ref/sorvane" && chmod 755 "$r/as/ref/sorvane" || exit 1
 # like WHAT FORM FILE...: FORM, a shell snippet run in a fresh copy of the
-# folder seed with F as tr and then as the tool, must leave each FILE the
-# same and end with the same status.
+# folder seed with F (or sorvane) as tr and then as the tool, must print
+# the same, leave each FILE (or, with none named, every file) the same and
+# end with the same status.
 like() {
   local what=$1 form=$2 k f; shift 2
   for k in ref tool; do
     rm -rf $k && cp -r seed $k
-    (cd $k && F() { ${k}f "$@"; } && eval "$form"; echo $? > ../$k.st)
+    (cd $k && F() { ${k}f "$@"; } && PATH=$r/as/$k:$PATH && eval "$form" > ../$k.out; echo $? > ../$k.st)
   done
   # A reference that failed proves nothing.
   ck "$what: tr's status" "0" "$(cat ref.st)"
   ck "$what: status" "$(cat ref.st)" "$(cat tool.st)"
+  ck "$what: what it printed" "" "$(cmp ref.out tool.out 2>&1)"
+  [ $# -gt 0 ] || ck "$what: its files" "" "$(diff -r ref tool 2>&1)"
   for f in "$@"; do ck "$what: $f" "" "$(cmp ref/$f tool/$f 2>&1)"; done
 }
 # unpriv WHAT: sets as=(...), the prefix that runs the binary without
