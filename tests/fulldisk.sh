@@ -33,7 +33,10 @@ killed() {
     f=$(grep -l '^read' kill.tr.* 2> /dev/null | head -n 1)
     [ -n "$f" ] && [ "$(grep -c '^read' "$f")" -ge 4 ] && break; sleep 0.1
   done
-  kill -KILL "${f##*.}"; wait $p
+  # strace, the tool's parent, is stopped too, rather than left to sit
+  # out its delay.
+  local s; s=$(awk '/^PPid:/ { print $2 }' "/proc/${f##*.}/status")
+  kill -KILL "${f##*.}" "$s"; wait $p
   ck "$1: killed mid-copy" "$((3 * blk))" "$(stat -c %s "$1/k")"; prefconv "$1/k" in64
   ck "$1: a killed run leaves at most a window past its end" "1" \
     "$(($(stat -c %b "$1/k") * 512 - $(stat -c %s "$1/k") <= win))"
