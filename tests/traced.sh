@@ -41,10 +41,17 @@ held() {
   for ((k = 0; k < 600; k++)); do grep -q openat held.tr && break; sleep 0.1; done
   eval "$2"; wait $p; echo "$?|$(cat held.out)"
 }
-cp big big0; : > o1; mkfifo o2 o3
-ck "a file that became a FIFO" "1|open fail:big:o1" "$(held o1 'rm o1; mkfifo o1')"
-ck "a FIFO that became a file" "1|open fail:big:o2" "$(held o2 'rm o2; echo keep > o2')"
-ck "a FIFO that became a file: left as it was" "keep" "$(cat o2)"
+cp big big0; : > o1; mkfifo o3
+# Of all that may take a vanished FIFO's place, only the empty file of
+# mode 0 that the tool itself made is removed.
+ck "a file that became a FIFO" "1|open fail:big:o1" "$(held o1 'rm o1; mkfifo -m 0 o1')"
+ck "a file that became a FIFO: left" "p" "$(stat -c %A o1 | cut -c1)"
+other=; [ "$(id -u)" == 0 ] && other=': > o2; chmod 0 o2; chown 65534 o2'
+for c in 'echo keep > o2' ': > o2' 'echo keep > o2; chmod 0 o2' ${other:+"$other"}; do
+  rm -f o2; mkfifo o2; was=$(held o2 "rm o2; $c; snap o2 > o2.was")
+  ck "a FIFO that became a file ($c)" "1|open fail:big:o2" "$was"
+  ck "a FIFO that became a file ($c): left as it was" "$(cat o2.was)" "$(snap o2)"
+done
 ck "a FIFO that vanished" "1|open fail:big:o3" "$(held o3 'rm o3')"
 ck "a FIFO that vanished: nothing made in its place" "absent" "$(snap o3)"
 ck "an absent name that became a link to the input" "1|open fail:big:o4" "$(held o4 'ln big o4')"
