@@ -47,7 +47,7 @@ cp big big0; : > o1; mkfifo o3
 ck "a file that became a FIFO" "1|open fail:big:o1" "$(held o1 'rm o1; mkfifo -m 0 o1')"
 ck "a file that became a FIFO: left" "p" "$(stat -c %A o1 | cut -c1)"
 other=; [ "$(id -u)" == 0 ] && other=': > o2; chmod 0 o2; chown 65534 o2'
-for c in 'echo keep > o2' ': > o2' 'echo keep > o2; chmod 0 o2' ${other:+"$other"}; do
+for c in 'echo keep > o2' ': > o2' ': > o2; chmod 1000 o2' 'echo keep > o2; chmod 0 o2' ${other:+"$other"}; do
   rm -f o2; mkfifo o2; was=$(held o2 "rm o2; $c; snap o2 > o2.was")
   ck "a FIFO that became a file ($c)" "1|open fail:big:o2" "$was"
   ck "a FIFO that became a file ($c): left as it was" "$(cat o2.was)" "$(snap o2)"
