@@ -15,6 +15,13 @@ case $(stat -f -c %T .) in
     ck "no reservation for one buffer's worth" "0" "$(resv onebuf one.o '^fallocate')"
     { head -c 100000 > /dev/null; st -o tr -e trace=fallocate "$bin" -i /dev/stdin -o rest; } < big
     ck "reservation sized by what is left" "1" "$(grep -c "fallocate(.*, 0, $((2 * blk))) = 0" tr)"
+    { head -c $((blk + 100)) /dev/zero; head -c 100000 big; } > left1
+    { head -c 100100 > /dev/null; st -o tr -e trace=fallocate "$bin" -i /dev/stdin -o rest; } < left1
+    ck "no reservation for one buffer's worth left" "0" "$(grep -c '^fallocate' tr)"
+    if [ "$(id -u)" == 0 ] && mknod nul c 1 3; then
+      st -o tr -e trace=fallocate "$bin" -i big -o nul
+      ck "no reservation for a device" "0" "$(grep -c '^fallocate' tr)"
+    fi
     { head -c $((2 * win + 1000)) /dev/zero; cat big; } > wins
     resv wins wins.o . > /dev/null
     ck "a window at a time" "0 $win|$win $win|$((2 * win)) $((2 * blk + 101000))|" \
