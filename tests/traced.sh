@@ -22,9 +22,9 @@ case $(stat -f -c %T .) in
       st -o tr -e trace=fallocate "$bin" -i big -o nul
       ck "no reservation for a device" "0" "$(grep -c '^fallocate' tr)"
     fi
-    { head -c $((2 * win + 1000)) /dev/zero; cat big; } > wins
+    { head -c $((2 * win)) /dev/zero; echo; } > wins
     resv wins wins.o . > /dev/null
-    ck "a window at a time" "0 $win|$win $win|$((2 * win)) $((2 * blk + 101000))|" \
+    ck "a window at a time, the last of one byte" "0 $win|$win $win|$((2 * win)) 1|" \
       "$(sed -n 's/^fallocate(.*, \([0-9]*\), \([0-9]*\)) = 0$/\1 \2/p' tr | tr '\n' '|')"
     ;;
   *) echo "SKIP the reservation: the scratch folder is on $(stat -f -c %T .), where none is made" ;;
