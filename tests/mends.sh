@@ -28,3 +28,5 @@ ck "partial output kept" "102400" "$(stat -c %s part)"
 prefconv part big
 ck "small stack limit" "0|" "$(ulimit -s 128; run -i big -o st)"; sameconv st big
 sameblks part
+# An existing output that holds no blocks, a sparse one, is still emptied.
+truncate -s 1 sparse; ck "sparse output emptied" "0|0" "$(run -i /dev/null -o sparse)$(stat -c %s sparse)"
