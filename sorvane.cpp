@@ -18,9 +18,10 @@
 // little next to the bytes moved, small enough to stay in a core's L2
 // cache between the read that fills it, the substitution and the write
 // where the kernel's copy leaves it cached.
-// Measured on two 2-core AMD EPYC guests, 512 KiB was within 2% of the
-// best block on both; 1 MiB lost 5-15% on one of them, 256 KiB up to 8%
-// on the other.  Peak memory stays under 2 MiB.
+// Measured on two 2-core AMD EPYC guests, 512 KiB came nearest the best
+// block on both (the best on one, within 5% on the other), where 1 MiB
+// lost up to a fifth on one and 256 KiB up to 8% on the other.  Peak
+// memory stays under 2 MiB.
 enum { bufsz = 512 * 1024 };
 
 // The value after the first FLAG that has a following slot, or null.
@@ -268,8 +269,8 @@ static bool writ_all(int fd, const unsigned char *p, size_t n, off_t *wr)
 // FALLOC_FL_KEEP_SIZE keeps a reservation out of the size, so a partial
 // output is never padded.  It is made a window at a time, so that a run
 // killed where nothing can give the rest back (kill -9) leaves at most one
-// window past the output's end.  Measured on ext4, 4 MiB keeps all of the
-// gain of reserving the whole input at once.
+// window past the output's end.  Measured on ext4, 4 MiB is the smallest
+// window within 2% of reserving the whole input at once.
 enum { rsvwin = 4 * 1024 * 1024 };
 
 // Where the writes to OFD go (the end of a file opened for appending) when
