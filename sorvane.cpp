@@ -273,24 +273,27 @@ static bool writ_all(int fd, const unsigned char *p, size_t n, off_t *wr)
 // window within 2% of reserving the whole input at once.
 enum { rsvwin = 4 * 1024 * 1024 };
 
-// Where the writes to OFD go (the end of a file opened for appending) when
-// its blocks are to be reserved, or -1.  Only where reserving was measured
-// to pay, ext4 and xfs: btrfs writes reserved extents in place, without
-// the compression it may be mounted with; a tmpfs has no blocks to lay out
-// and was measured slower; other types (overlayfs, FUSE, NFS) were not
-// measured.  An input that one write holds gains nothing.  IPOS is where
-// reading starts.
-static off_t rsv_base(off_t ipos, int ofd, const struct stat *ist)
+// Whether OFD's blocks are to be reserved: only in an output opened by its
+// name (BYNM), which this run created or emptied and writes from its
+// start.  A descriptor the caller hands over may be shared (>>, xargs -P
+// into one redirection, { ...; } > f) or hold data past where the writes
+// start (1<>), so nothing is reserved there that a give-back could cut
+// off or leave behind.  Only on ext4, where reserving was measured to pay:
+// xfs marks a file that fallocate touched as preallocated for good, and
+// then keeps the blocks it lays out past the end of any later growth
+// instead of trimming them on close; btrfs writes reserved extents in
+// place, without the compression it may be mounted with; a tmpfs has no
+// blocks to lay out and was measured slower; other types (overlayfs,
+// FUSE, NFS) were not measured.  An input that one write holds gains
+// nothing.  IPOS is where reading starts.
+static bool rsv_want(bool bynm, off_t ipos, int ofd, const struct stat *ist)
 {
-    if (!S_ISREG(ist->st_mode) || ipos < 0 || ist->st_size - ipos <= bufsz)
-        return -1;
+    if (!bynm || !S_ISREG(ist->st_mode) || ipos < 0 || ist->st_size - ipos <= bufsz)
+        return false;
     struct stat ost;
     struct statfs fs;
-    if (fstat(ofd, &ost) != 0 || !S_ISREG(ost.st_mode) || fstatfs(ofd, &fs) != 0 ||
-        (fs.f_type != EXT4_SUPER_MAGIC && fs.f_type != XFS_SUPER_MAGIC))
-        return -1;
-    int fl = fcntl(ofd, F_GETFL);
-    return fl < 0 ? -1 : lseek(ofd, 0, (fl & O_APPEND) != 0 ? SEEK_END : SEEK_CUR);
+    return fstat(ofd, &ost) == 0 && S_ISREG(ost.st_mode) && fstatfs(ofd, &fs) == 0 &&
+           fs.f_type == EXT4_SUPER_MAGIC;
 }
 
 // Reserves the window from POS, no more than the LEFT bytes the input's
@@ -311,15 +314,14 @@ static bool rsv_win(int ofd, off_t pos, off_t left, off_t *rend)
 
 enum cpy_res { cpy_ok, cpy_rfail, cpy_wfail };
 
-// BASE is where the writes start when the output's blocks are reserved
-// (from rsv_base), LEFT how much the input's size promises; *REND is kept
-// at the end of what was reserved, and *WR counts the bytes written.
-static cpy_res copy_fd(int ifd, int ofd, off_t base, off_t left, off_t *rend, off_t *wr)
+// RSV tells whether the output's blocks are to be reserved (from
+// rsv_want), LEFT how much the input's size promises; *REND is kept at the
+// end of what was reserved, and *WR counts the bytes written.
+static cpy_res copy_fd(int ifd, int ofd, bool rsv, off_t left, off_t *rend, off_t *wr)
 {
     // Static rather than on the stack, which a small stack limit
     // (ulimit -s) would make too short for it.
     static unsigned char buf[bufsz];
-    bool rsv = base >= 0;
     for (;;) {
         ssize_t n = read(ifd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -329,8 +331,8 @@ static cpy_res copy_fd(int ifd, int ofd, off_t base, off_t left, off_t *rend, of
         if (n == 0)
             return cpy_ok;
         subst_buf(buf, static_cast<size_t>(n));
-        if (rsv && base + *wr + n > *rend)
-            rsv = rsv_win(ofd, base + *wr, left - *wr, rend);
+        if (rsv && *wr + n > *rend)
+            rsv = rsv_win(ofd, *wr, left - *wr, rend);
         if (!writ_all(ofd, buf, static_cast<size_t>(n), wr))
             return cpy_wfail;
     }
@@ -355,6 +357,7 @@ int main(int argc, char **argv)
     // input would otherwise become what /dev/stdout names.
     int ifd = take_fd(inm, O_RDONLY);
     int ofd = take_fd(onm, O_WRONLY);
+    bool bynm = ofd == -2;
     // The output is opened only once the input has, so a mistyped input
     // name never empties an existing output.
     struct stat ist;
@@ -366,18 +369,19 @@ int main(int argc, char **argv)
     }
 
     off_t ipos = lseek(ifd, 0, SEEK_CUR);
-    off_t base = rsv_base(ipos, ofd, &ist);
-    off_t rend = base, wr = 0;
-    cpy_res res = copy_fd(ifd, ofd, base, ist.st_size - ipos, &rend, &wr);
+    off_t rend = 0, wr = 0;
+    cpy_res res = copy_fd(ifd, ofd, rsv_want(bynm, ipos, ofd, &ist), ist.st_size - ipos, &rend, &wr);
     // Nothing stays reserved past the end, however the copy ended: the
-    // input may have been shorter than its size said, or the copy may have
-    // stopped early.  Truncating to the size that the writes reached gives
-    // those blocks back, but only when they alone made that size: a file
-    // that others write too (xargs -P into one >> file) may have grown
-    // meanwhile.
+    // input may have been shorter than its size said, or longer (the file
+    // system then lays out blocks past the end of its own), or the copy may
+    // have stopped early.  Truncating to the size that the writes reached
+    // gives those blocks back, but only when they alone made that size:
+    // another process may write the same file by its name.  A file system
+    // that refuses (one shut down) has failed the output.
     struct stat ost;
-    if (base >= 0 && fstat(ofd, &ost) == 0 && ost.st_size < rend && ost.st_size == base + wr)
-        (void)ftruncate(ofd, ost.st_size);
+    if (rend > 0 && fstat(ofd, &ost) == 0 && ost.st_size != rend && ost.st_size == wr &&
+        ftruncate(ofd, wr) != 0 && res == cpy_ok)
+        res = cpy_wfail;
     // Every byte has been read or the read failed; closing the input
     // cannot lose data, so its result does not change the outcome.
     (void)close(ifd);

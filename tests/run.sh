@@ -108,6 +108,26 @@ unpriv() {
 }
 # LeakSanitizer cannot run under a tracer.
 st() { ASAN_OPTIONS=detect_leaks=0 timeout 120 strace --quiet=path-resolution "$@"; }
+# hold CALL N US CHANGE ARGS...: strace ARGS (options, then the command)
+# with the Nth CALL that they trace held back for US microseconds, enough
+# for CHANGE, or a signal, to land meanwhile: once the trace shows
+# that call entered, or the command ended without it, runs CHANGE, with the
+# held process in $hp and its tracer in $hs.  Gives status|stdout.
+hold() {
+  local c=$1 n=$2 us=$3 chg=$4 p k f=; shift 4
+  rm -f hold.tr.*
+  # A trace file for each process, named after it: the one that calls.
+  st -ff -o hold.tr -e trace="$c" -e inject="$c:delay_enter=$us:when=$n" "$@" > hold.out 2> /dev/null &
+  p=$! hp= hs=
+  for ((k = 0; k < 600; k++)); do
+    f=$(grep -l "^$c(" hold.tr.* 2> /dev/null | head -n 1)
+    [ -n "$f" ] && [ "$(grep -c "^$c(" "$f")" -ge "$n" ] && break
+    kill -0 $p 2> /dev/null || break
+    sleep 0.1
+  done
+  [ -n "$f" ] && hp=${f##*.} && hs=$(awk '/^PPid:/ { print $2 }' "/proc/$hp/status" 2> /dev/null)
+  eval "$chg"; wait $p; echo "$?|$(cat hold.out)"
+}
 
 . "$top/tests/$grp.sh"
 echo "$grp: $((cases - fails)) passed, $fails failed"

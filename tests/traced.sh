@@ -39,15 +39,9 @@ ck "write that writes nothing" "1|write fail:w0" "$(runc st -o /dev/null -e inje
 : > w1; ck "write that writes nothing after EINTR" "1|write fail:w1" "$(runc st -o /dev/null -P big -P w1 -e trace=read,write \
   -e inject=read:error=EINTR:when=1 -e inject=write:retval=0:when=1 "$bin" -i big -o w1)"
 # held OUT CHANGE: the tool from big into OUT with OUT's first open held
-# back until CHANGE, which the shell makes once the trace shows that open
-# entered: the name changes hands between the tool's look and its open.
-held() {
-  rm -f held.tr; : > held.tr
-  st -o held.tr -P "$1" -e trace=openat -e inject=openat:delay_enter=2000000:when=1 "$bin" -i big -o "$1" > held.out &
-  local p=$! k
-  for ((k = 0; k < 600; k++)); do grep -q openat held.tr && break; sleep 0.1; done
-  eval "$2"; wait $p; echo "$?|$(cat held.out)"
-}
+# back until CHANGE: the name changes hands between the tool's look and its
+# open.
+held() { hold openat 1 2000000 "$2" -P "$1" "$bin" -i big -o "$1"; }
 cp big big0; : > o1; mkfifo o3
 # Of all that may take a vanished FIFO's place, only the empty file of
 # mode 0 that the tool itself made is removed.
