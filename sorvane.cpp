@@ -45,23 +45,59 @@ const char *retn_ofilenm(int argc, char **argv)
     return retn_optval(argc, argv, "-o");
 }
 
-// Control bytes are shown as a backslash and three octal digits, so that a
-// message stays one line and sends no control sequence to a terminal; every
-// other byte of a name is printed as given.
+// The length of the well-formed UTF-8 sequence of two or more bytes at P,
+// or 0.  Each test stops at a string's end, whose 0 no test admits.
+static size_t utf8_len(const unsigned char *p)
+{
+    unsigned char lo = 0x80, hi = 0xbf;
+    size_t n = 0;
+    if (p[0] >= 0xc2 && p[0] <= 0xdf)
+        n = 2;
+    else if (p[0] >= 0xe0 && p[0] <= 0xef)
+        n = 3;
+    else if (p[0] >= 0xf0 && p[0] <= 0xf4)
+        n = 4;
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    if (p[0] == 0xe0)
+        lo = 0xa0;
+    else if (p[0] == 0xed)
+        hi = 0x9f;
+    else if (p[0] == 0xf0)
+        lo = 0x90;
+    else if (p[0] == 0xf4)
+        hi = 0x8f;
+    if (n == 0 || p[1] < lo || p[1] > hi)
+        return 0;
+    for (size_t k = 2; k < n; k++)
+        if (p[k] < 0x80 || p[k] > 0xbf)
+            return 0;
+    return n;
+}
+
+// Control characters are shown as a backslash and three octal digits a
+// byte, so that a message stays one line and sends no control sequence to
+// a terminal: C0 and DEL; C1 both as UTF-8 (C2 80 to C2 9F) and as the
+// single bytes 0x80 to 0x9F that an 8-bit terminal takes for them (0x9B
+// is CSI), where they are not part of a well-formed UTF-8 character.
+// Every other byte of a name is printed as given, so that UTF-8 and
+// Latin-1 letters read as they are.
 static void put_nm(const char *nm)
 {
-    static const char ctl[] = "\001\002\003\004\005\006\007\010\011\012\013\014\015\016\017\020"
-                              "\021\022\023\024\025\026\027\030\031\032\033\034\035\036\037\177";
     if (nm == nullptr) {
         (void)fputs("(null)", stdout);
         return;
     }
-    while (*nm != '\0') {
-        size_t n = strcspn(nm, ctl);
-        (void)fwrite(nm, 1, n, stdout);
-        nm += n;
-        if (*nm != '\0')
-            printf("\\%03o", static_cast<unsigned char>(*nm++));
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(nm);
+    while (*p != '\0') {
+        size_t n = utf8_len(p);
+        bool ctl = n == 2 ? p[0] == 0xc2 && p[1] < 0xa0 : n == 0 && (*p < 0x20 || (*p >= 0x7f && *p < 0xa0));
+        if (n == 0)
+            n = 1;
+        for (; n > 0; n--, p++)
+            if (ctl)
+                printf("\\%03o", *p);
+            else
+                (void)putchar(*p);
     }
 }
 
@@ -128,6 +164,9 @@ static bool same_file(const struct stat *a, const struct stat *b)
 // run failed.
 static void put_msg(const char *fmt, const char *nm1, const char *nm2, const struct stat *ist)
 {
+    // Nor does a pipe whose reader left: being killed by SIGPIPE would say
+    // that the data went into it.
+    (void)signal(SIGPIPE, SIG_IGN);
     struct stat st;
     if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
         if (ist != nullptr && same_file(ist, &st))

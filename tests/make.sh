@@ -3,9 +3,10 @@
 need make
 cp "$top/examples/Makefile" .
 for f in a b c; do printf '%s[%s\n' $f $f > $f.txt; done
-head -c 300000 /dev/urandom > b.txt; touch -d 2001-02-03 ./*.txt
+head -c 300000 /dev/urandom > b.txt; echo '[' > 'd e.txt'; touch -d 2001-02-03 ./*.txt
 mk() { make -s SORVANE="$bin" "$@" 2>&1; echo "status $?"; }
-ck "make -j2 converts all" "status 0" "$(mk -j2)"
+ck "make -j2 converts all it can take" "status 0" "$(mk -j2)"
+ck "a name with a space left out" "absent" "$(snap 'd e.tsv')"
 for f in a b c; do sameconv $f.tsv $f.txt; done
 touch a.txt
 ck "one input touched, one target rebuilt" "$bin -i a.txt -o a.tsv|status 0" "$(make SORVANE="$bin" | tr '\n' '|'; echo "status $?")"

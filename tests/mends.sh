@@ -8,6 +8,14 @@ ck "output left alone" "precious" "$(cat b)"
 ck "no file created" "a b b0 d " "$(ls1)"
 ck "control bytes escaped" '1|open fail:n\012l\033[1m\177:b' "$(run -i $'n\nl\e[1m\x7f' -o b)"
 ck "other bytes as given" "1|open fail:é \\x:b" "$(run -i 'é \x' -o b)"
+# C1 controls, which a terminal may act on too: as UTF-8, and as single
+# bytes outside a well-formed UTF-8 character (0x9B is CSI in an 8-bit
+# terminal); a character that merely holds such a byte, and Latin-1, as
+# given.
+ck "C1 controls escaped" $'1|open fail:\\233m\\302\\233m\\302\\200\xe2\\202x\\205\xf0\\220:b' \
+  "$(run -i $'\x9bm\xc2\x9bm\xc2\x80\xe2\x82x\x85\xf0\x90' -o b)"
+ck "letters as given" $'1|open fail:\xe2\x80\x9b\xc2\xa0\xc4\x80\xe2\x82\xac\xf0\x9f\x98\x80caf\xe9:b' \
+  "$(run -i $'\xe2\x80\x9b\xc2\xa0\xc4\x80\xe2\x82\xac\xf0\x9f\x98\x80caf\xe9' -o b)"
 ck "stdin closed: input on fd 0" "0" "$( (exec <&-; "$bin" -i a -o c0); echo $?)"; sameconv c0 a
 # A dangling link is followed, as fopen would, and its target made.
 ln -s made dl; (umask 000; "$bin" -i a -o dl)

@@ -63,7 +63,13 @@ loopfs() {
 # Free bytes on the file system that holds DIR, once written out.
 fsfree() { sync -f "$1" && echo $(($(stat -f -c '%a * %S' "$1"))); }
 ls1() { ls -A | tr '\n' ' '; }
-snap() { if [ -e "$1" ]; then stat -c '%s %Y' "$1"; md5sum < "$1"; else echo absent; fi; }
+# FILE's size, time and content, or absent.  What this user cannot read
+# (a file of mode 0, for a user without root) is left at size and time.
+snap() {
+  [ -e "$1" ] || { echo absent; return; }
+  stat -c '%s %Y' "$1"
+  if [ -r "$1" ]; then md5sum < "$1"; else echo "SKIP the content of $1: $(id -un) cannot read it" >&2; fi
+}
 # F IN OUT is tr, or the tool, in the same place.  tr takes a descriptor
 # name as the descriptor itself (bash would open it afresh).
 reff() {

@@ -35,6 +35,12 @@ wait $p; ck "stopped and continued" "0" "$?"; sameconv got rnd
 pipe() { timeout 20 bash -c "$1"' "$0" -i rnd -o /dev/stdout | head -c 10 > /dev/null; echo ${PIPESTATUS[0]}' "$bin"; }
 ck "reader leaves" "141" "$(pipe '')"
 ck "reader leaves, SIGPIPE ignored" "1" "$(pipe "trap '' PIPE;")"
+# Only the message goes into a pipe whose reader left: the status tells
+# the run's own failure.  (The FIFO is opened for reading just long enough
+# to open it for writing.)
+mkfifo gone; exec 3<> gone 4> gone 3<&-
+ck "message into a pipe whose reader left" "1 1" "$(timeout 60 "$bin" -i nope -o x >&4; echo "$? $(timeout 60 "$bin" >&4; echo $?)")"
+exec 4>&-
 mkfifo lf; timeout 20 "$bin" -i s -o lf & p=$!
 sleep 0.3; ck "late fifo reader" "x	y" "$(timeout 10 cat lf)"; wait $p; ck "late fifo reader, status" "0" "$?"
 ck "fifo never read" "124" "$(timeout 0.5 "$bin" -i s -o lf; echo $?)"
