@@ -164,8 +164,8 @@ static bool same_file(const struct stat *a, const struct stat *b)
 // run failed.
 static void put_msg(const char *fmt, const char *nm1, const char *nm2, const struct stat *ist)
 {
-    // Nor does a pipe whose reader left: being killed by SIGPIPE would say
-    // that the data went into it.
+    // Nor does a pipe of standard output whose reader left: being killed
+    // by SIGPIPE would say that the data went into that pipe.
     (void)signal(SIGPIPE, SIG_IGN);
     struct stat st;
     if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {

@@ -68,7 +68,7 @@ ls1() { ls -A | tr '\n' ' '; }
 snap() {
   [ -e "$1" ] || { echo absent; return; }
   stat -c '%s %Y' "$1"
-  if [ -r "$1" ]; then md5sum < "$1"; else echo "SKIP the content of $1: $(id -un) cannot read it" >&2; fi
+  if [ -r "$1" ]; then md5sum < "$1"; else echo "SKIP the content of $1: user $(id -u) cannot read it" >&2; fi
 }
 # F IN OUT is tr, or the tool, in the same place.  tr takes a descriptor
 # name as the descriptor itself (bash would open it afresh).
