@@ -16,6 +16,14 @@ ck "C1 controls escaped" $'1|open fail:\\233m\\302\\233m\\302\\200\xe2\\202x\\20
   "$(run -i $'\x9bm\xc2\x9bm\xc2\x80\xe2\x82x\x85\xf0\x90' -o b)"
 ck "letters as given" $'1|open fail:\xe2\x80\x9b\xc2\xa0\xc4\x80\xe2\x82\xac\xf0\x9f\x98\x80caf\xe9:b' \
   "$(run -i $'\xe2\x80\x9b\xc2\xa0\xc4\x80\xe2\x82\xac\xf0\x9f\x98\x80caf\xe9' -o b)"
+# The edges of well-formed UTF-8: a character is printed as given when its
+# lead byte, its second byte's narrower range (after E0, ED, F0, F4) and its
+# continuation bytes all admit it; otherwise each 0x80 to 0x9F byte of it
+# is escaped on its own.
+ok=$'\xdf\x85x\xe0\xa0\x85x\xed\x9f\x85x\xef\x85\x85x\xf0\x90\x85\x85x\xf4\x8f\x85\x85x\xe2\x80\x85x\xe2\xbf\x85x\xe2\x85\x80x\xe2\x85\xbfx\xa0'
+ck "well-formed UTF-8 at its edges as given" "1|open fail:$ok:b" "$(run -i "$ok" -o b)"
+ck "ill-formed UTF-8 at its edges" $'1|open fail:\xc1\\205x\xe0\\237\\205x\xed\xa0\\205x\xf0\\217\\205\\205x\xf4\\220\\205\\205x\xf5\\205\\205\\205x\\205\\205\\205\\205x\xe2\\205\\177x\xe2\\205\xc0x\xf0\\220\\205\\177x\xe2\\177\\205x\xe2\xc0\\205x\\302\\237\\237:b' \
+  "$(run -i $'\xc1\x85x\xe0\x9f\x85x\xed\xa0\x85x\xf0\x8f\x85\x85x\xf4\x90\x85\x85x\xf5\x85\x85\x85x\x85\x85\x85\x85x\xe2\x85\x7fx\xe2\x85\xc0x\xf0\x90\x85\x7fx\xe2\x7f\x85x\xe2\xc0\x85x\xc2\x9f\x9f' -o b)"
 ck "stdin closed: input on fd 0" "0" "$( (exec <&-; "$bin" -i a -o c0); echo $?)"; sameconv c0 a
 # A dangling link is followed, as fopen would, and its target made.
 ln -s made dl; (umask 000; "$bin" -i a -o dl)
