@@ -324,10 +324,10 @@ enum { rsvwin = 4 * 1024 * 1024 };
 // place, without the compression it may be mounted with; a tmpfs has no
 // blocks to lay out and was measured slower; other types (overlayfs,
 // FUSE, NFS) were not measured.  An input that one write holds gains
-// nothing.  IPOS is where reading starts.
+// nothing.  IPOS is where reading starts, known for a regular input.
 static bool rsv_want(bool bynm, off_t ipos, int ofd, const struct stat *ist)
 {
-    if (!bynm || !S_ISREG(ist->st_mode) || ipos < 0 || ist->st_size - ipos <= bufsz)
+    if (!bynm || !S_ISREG(ist->st_mode) || ist->st_size - ipos <= bufsz)
         return false;
     struct stat ost;
     struct statfs fs;

@@ -116,9 +116,9 @@ unpriv() {
 st() { ASAN_OPTIONS=detect_leaks=0 timeout 120 strace --quiet=path-resolution "$@"; }
 # hold CALL N US CHANGE ARGS...: strace ARGS (options, then the command)
 # with the Nth CALL that they trace held back for US microseconds, enough
-# for CHANGE, or a signal, to land meanwhile: once the trace shows
-# that call entered, or the command ended without it, runs CHANGE, with the
-# held process in $hp and its tracer in $hs.  Gives status|stdout.
+# for CHANGE, or a signal, to land meanwhile.  Once the trace shows that
+# call entered, or the command ended without it, runs CHANGE, with the held
+# process in $hp and its tracer in $hs.  Gives status|stdout.
 hold() {
   local c=$1 n=$2 us=$3 chg=$4 p k f=; shift 4
   rm -f hold.tr.*
